@@ -1,0 +1,54 @@
+# Flags shared by every target of the project.
+
+# Output bytes of the unsharp mask depend on IEEE double rounding:
+# no contraction into FMA, no fast-math, and SSE2 instead of x87 on i686.
+set(QX_FP_FLAGS -ffp-contract=off -fno-fast-math)
+if(CMAKE_SYSTEM_PROCESSOR MATCHES "i686|i386|x86$")
+  list(APPEND QX_FP_FLAGS -msse2 -mfpmath=sse)
+endif()
+add_compile_options(-Wall -Wextra ${QX_FP_FLAGS})
+include_directories(${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/generated)
+
+if(WIN32)
+  # Platform headers must see UNICODE before anything else.
+  add_compile_definitions(UNICODE _UNICODE _WIN32_WINNT=0x0601 WINVER=0x0601)
+  # C and C++ runtimes linked in, so the DLLs import system DLLs only.
+  add_link_options(-static -static-libgcc -static-libstdc++)
+  if(CMAKE_SYSTEM_PROCESSOR MATCHES "i686")
+    # The .def files name the plain exports; let ld map them to the
+    # stdcall-decorated symbols without a warning each.
+    add_link_options(-Wl,--enable-stdcall-fixup)
+  endif()
+endif()
+
+if(QX_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# Windows programs run through the emulator; keep a per-build prefix.
+set(QX_WINE_PREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+if(WIN32 AND CMAKE_CROSSCOMPILING)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/scripts/wine-run;--prefix;${QX_WINE_PREFIX})
+endif()
+
+# qx_add_test(NAME name SOURCES ... [LIBS ...] [WINE_ONLY])
+# One ctest entry per GoogleTest executable; the executable runs all its cases.
+function(qx_add_test)
+  cmake_parse_arguments(T "WINE_ONLY;NATIVE_ONLY" "NAME;TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  if(T_WINE_ONLY AND NOT WIN32)
+    return()
+  endif()
+  if(T_NATIVE_ONLY AND WIN32)
+    return()
+  endif()
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} qx_gtest_main)
+  if(QX_RUN_TESTS)
+    add_test(NAME ${T_NAME} COMMAND ${T_NAME} --gtest_color=no)
+    if(NOT T_TIMEOUT)
+      set(T_TIMEOUT 300)
+    endif()
+    set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT})
+  endif()
+endfunction()

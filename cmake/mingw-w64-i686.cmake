@@ -1,0 +1,14 @@
+# Cross build for 32-bit Windows with the posix-thread MinGW-w64 compilers
+# (GoogleTest needs std::mutex, which the win32-thread ones lack).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(QX_MINGW_PREFIX i686-w64-mingw32)
+set(CMAKE_C_COMPILER   ${QX_MINGW_PREFIX}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${QX_MINGW_PREFIX}-g++-posix)
+set(CMAKE_RC_COMPILER  ${QX_MINGW_PREFIX}-windres)
+set(CMAKE_OBJDUMP      ${QX_MINGW_PREFIX}-objdump)
+set(CMAKE_FIND_ROOT_PATH /usr/${QX_MINGW_PREFIX})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)

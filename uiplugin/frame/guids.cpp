@@ -1,0 +1,3 @@
+// The one translation unit that defines the contract's GUIDs.
+#include <initguid.h>
+#include "uiplugin/frame/oem_contract.h"
