@@ -1,0 +1,261 @@
+#include "uiplugin/correction/preview_picture.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
+
+#include "uiplugin/correction/image_correction.h"
+
+namespace qx {
+namespace {
+
+uint16_t LoadU16(const uint8_t *p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t LoadU32(const uint8_t *p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+int32_t LoadI32(const uint8_t *p) {
+    uint32_t u = LoadU32(p);
+    int32_t v;
+    std::memcpy(&v, &u, 4);
+    return v;
+}
+void StoreU16(uint8_t *p, uint16_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+void StoreU32(uint8_t *p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+void StoreI32(uint8_t *p, int32_t v) {
+    uint32_t u;
+    std::memcpy(&u, &v, 4);
+    StoreU32(p, u);
+}
+
+// Offsets inside BITMAPFILEHEADER and BITMAPINFOHEADER.
+constexpr size_t kBfType = 0, kBfSize = 2, kBfOffBits = 10;
+constexpr size_t kBiSize = 0, kBiWidth = 4, kBiHeight = 8, kBiPlanes = 12, kBiBitCount = 14;
+
+// A picture used whole becomes one DIB section; the platform refuses larger
+// ones, and nothing beyond this fits a 32-bit process either.
+constexpr uint64_t kMaxWholePixelBytes = std::min<uint64_t>(
+    static_cast<uint64_t>(std::numeric_limits<int32_t>::max()), std::numeric_limits<size_t>::max());
+
+}  // namespace
+
+size_t MemorySource::ReadAt(uint64_t offset, void *dst, size_t count) {
+    ++reads;
+    bytesAsked += count;
+    if (offset >= size_) return 0;
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(count, size_ - offset));
+    std::memcpy(dst, data_ + offset, n);
+    return n;
+}
+
+StdioFileSource::StdioFileSource(const char *path) {
+    file_ = std::fopen(path, "rb");
+    // Positioned reads of one row each: stdio's buffer would only add a copy.
+    if (file_ != nullptr) std::setvbuf(file_, nullptr, _IONBF, 0);
+}
+
+StdioFileSource::~StdioFileSource() {
+    if (file_ != nullptr) std::fclose(file_);
+}
+
+namespace {
+bool Seek(std::FILE *f, uint64_t offset, int whence) {
+    if (offset > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) return false;
+#ifdef _WIN32
+    return _fseeki64(f, static_cast<int64_t>(offset), whence) == 0;
+#else
+    return fseeko(f, static_cast<off_t>(offset), whence) == 0;
+#endif
+}
+int64_t Tell(std::FILE *f) {
+#ifdef _WIN32
+    return _ftelli64(f);
+#else
+    return ftello(f);
+#endif
+}
+}  // namespace
+
+uint64_t StdioFileSource::Size() {
+    if (file_ == nullptr || !Seek(file_, 0, SEEK_END)) return 0;
+    const int64_t end = Tell(file_);
+    return end < 0 ? 0 : static_cast<uint64_t>(end);
+}
+
+size_t StdioFileSource::ReadAt(uint64_t offset, void *dst, size_t count) {
+    if (file_ == nullptr || !Seek(file_, offset, SEEK_SET)) return 0;
+    return std::fread(dst, 1, count, file_);
+}
+
+const char *DescribePictureFault(PictureFault fault) {
+    switch (fault) {
+    case PictureFault::None: return "usable";
+    case PictureFault::NoFile: return "the file cannot be opened";
+    case PictureFault::ShortFileHeader: return "the file is shorter than its 14-byte file header";
+    case PictureFault::NotBitmap: return "the file does not start with \"BM\"";
+    case PictureFault::HeaderAreaTooShort:
+        return "the header area before the pixels cannot hold a 40-byte information header";
+    case PictureFault::OffsetBeyondFile: return "the pixel data offset lies beyond the end of the file";
+    case PictureFault::HeaderUnreadable: return "the information header cannot be read";
+    case PictureFault::NotTwentyFourBit: return "the picture is not 24 bits per pixel";
+    case PictureFault::EmptyPicture: return "the picture's width or height is 0 (or the width negative)";
+    case PictureFault::TooLarge: return "the picture is too large to load whole";
+    case PictureFault::NoScratch: return "no cut-out buffer";
+    case PictureFault::NoSection: return "no memory for the picture";
+    }
+    return "unknown fault";
+}
+
+int32_t HeaderWidth(const InfoHeader &h) { return LoadI32(h.data() + kBiWidth); }
+int32_t HeaderHeight(const InfoHeader &h) { return LoadI32(h.data() + kBiHeight); }
+uint16_t HeaderBitCount(const InfoHeader &h) { return LoadU16(h.data() + kBiBitCount); }
+
+InfoHeader BuiltinPictureHeader() {
+    InfoHeader h{};
+    StoreU32(h.data() + kBiSize, kBitmapInfoHeaderSize);
+    StoreI32(h.data() + kBiWidth, kPreviewSide);
+    StoreI32(h.data() + kBiHeight, kPreviewSide);
+    StoreU16(h.data() + kBiPlanes, 1);
+    StoreU16(h.data() + kBiBitCount, 24);
+    return h;
+}
+
+PictureFault PlanPicture(ByteSource &file, PicturePlan &plan) {
+    plan = PicturePlan{};
+    const uint64_t fileSize = file.Size();
+
+    uint8_t fh[kBitmapFileHeaderSize];
+    if (file.ReadAt(0, fh, sizeof fh) != sizeof fh) return PictureFault::ShortFileHeader;
+    if (LoadU16(fh + kBfType) != kBitmapSignature) return PictureFault::NotBitmap;
+    const uint64_t bfSize = LoadU32(fh + kBfSize);
+    const uint64_t bfOffBits = LoadU32(fh + kBfOffBits);
+    if (bfOffBits < kBitmapFileHeaderSize + kBitmapInfoHeaderSize) return PictureFault::HeaderAreaTooShort;
+    if (bfOffBits > fileSize) return PictureFault::OffsetBeyondFile;
+
+    // Only the 40-byte information header matters: the colour table and
+    // whatever else lies before the pixels is not used for 24-bit pictures.
+    InfoHeader ih{};
+    if (file.ReadAt(kBitmapFileHeaderSize, ih.data(), ih.size()) != ih.size()) return PictureFault::HeaderUnreadable;
+    if (HeaderBitCount(ih) != 24) return PictureFault::NotTwentyFourBit;
+
+    const int32_t width = HeaderWidth(ih);
+    const int32_t height = HeaderHeight(ih);
+    if (width <= 0 || height == 0) return PictureFault::EmptyPicture;
+    const uint64_t rows = height < 0 ? static_cast<uint64_t>(-static_cast<int64_t>(height))
+                                     : static_cast<uint64_t>(height);
+
+    plan.pixelOffset = bfOffBits;
+    plan.declaredBytes = bfSize > bfOffBits ? bfSize - bfOffBits : 0;
+    plan.fileStride = RowStride24(width);
+    plan.header = ih;
+    StoreU32(plan.header.data() + kBiSize, kBitmapInfoHeaderSize);
+
+    if (width > kPreviewSide && rows > static_cast<uint64_t>(kPreviewSide)) {
+        plan.cutOut = true;
+        plan.width = kPreviewSide;
+        plan.height = height < 0 ? -kPreviewSide : kPreviewSide;
+        plan.rows = kPreviewSide;
+        plan.stride = kPreviewRowBytes;
+        plan.pixelBytes = kPreviewPixelBytes;
+        plan.firstColumn = static_cast<uint32_t>(width / 2 - kPreviewSide / 2);
+        plan.firstRow = static_cast<uint32_t>(rows / 2 - kPreviewSide / 2);
+        StoreI32(plan.header.data() + kBiWidth, plan.width);
+        StoreI32(plan.header.data() + kBiHeight, plan.height);
+        return PictureFault::None;
+    }
+
+    const uint64_t pixelBytes = plan.fileStride * rows;  // < 2^33 x 2^31: no overflow in 64 bits
+    if (pixelBytes > kMaxWholePixelBytes) return PictureFault::TooLarge;
+    plan.width = width;
+    plan.height = height;
+    plan.rows = static_cast<uint32_t>(rows);
+    plan.stride = static_cast<size_t>(plan.fileStride);
+    plan.pixelBytes = static_cast<size_t>(pixelBytes);
+    return PictureFault::None;
+}
+
+void ReadPicturePixels(ByteSource &file, const PicturePlan &plan, uint8_t *dst) {
+    if (!plan.cutOut) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(plan.declaredBytes, plan.pixelBytes));
+        const size_t got = want == 0 ? 0 : std::min(want, file.ReadAt(plan.pixelOffset, dst, want));
+        std::memset(dst + got, 0, plan.pixelBytes - got);
+        return;
+    }
+    const uint64_t columnByte = uint64_t{3} * plan.firstColumn;
+    for (uint32_t i = 0; i < plan.rows; ++i) {
+        uint8_t *row = dst + static_cast<size_t>(i) * kPreviewRowBytes;
+        // Offset inside the pixel data; row and column fit 64 bits with room.
+        const uint64_t at = (uint64_t{plan.firstRow} + i) * plan.fileStride + columnByte;
+        const size_t want = at < plan.declaredBytes
+                                ? static_cast<size_t>(std::min<uint64_t>(kPreviewRowBytes, plan.declaredBytes - at))
+                                : 0;
+        const size_t got = want == 0 ? 0 : std::min(want, file.ReadAt(plan.pixelOffset + at, row, want));
+        std::memset(row + got, 0, kPreviewRowBytes - got);
+    }
+}
+
+PictureFault LoadPictureFile(ByteSource &file, uint8_t *scratch, PreviewImage &image) {
+    PicturePlan plan;
+    const PictureFault fault = PlanPicture(file, plan);
+    if (fault != PictureFault::None) return fault;
+    if (plan.cutOut && scratch == nullptr) return PictureFault::NoScratch;
+    try {
+        image.pixels.assign(plan.pixelBytes, 0);
+    } catch (const std::bad_alloc &) {
+        return PictureFault::NoSection;
+    }
+    if (plan.cutOut) {
+        ReadPicturePixels(file, plan, scratch);
+        std::memcpy(image.pixels.data(), scratch, kPreviewPixelBytes);
+    } else {
+        ReadPicturePixels(file, plan, image.pixels.data());
+    }
+    image.header = plan.header;
+    image.width = plan.width;
+    image.height = plan.height;
+    image.stride = plan.stride;
+    return PictureFault::None;
+}
+
+bool LoadBuiltinPicture(const void *bmpFile, size_t size, PreviewImage &image) {
+    MemorySource source(bmpFile, size);
+    PicturePlan plan;
+    if (PlanPicture(source, plan) != PictureFault::None || plan.cutOut || plan.width != kPreviewSide ||
+        plan.height != kPreviewSide || size - plan.pixelOffset < plan.pixelBytes)
+        return false;
+    image.pixels.assign(plan.pixelBytes, 0);
+    ReadPicturePixels(source, plan, image.pixels.data());
+    image.header = BuiltinPictureHeader();
+    image.width = kPreviewSide;
+    image.height = kPreviewSide;
+    image.stride = kPreviewRowBytes;
+    return true;
+}
+
+std::vector<uint8_t> EncodeBitmapFile(const PreviewImage &image) {
+    const size_t offBits = kBitmapFileHeaderSize + kBitmapInfoHeaderSize;
+    std::vector<uint8_t> out(offBits + image.pixels.size(), 0);
+    uint8_t *p = out.data();
+    StoreU16(p + kBfType, kBitmapSignature);
+    StoreU32(p + kBfSize, static_cast<uint32_t>(out.size()));
+    StoreU32(p + kBfOffBits, static_cast<uint32_t>(offBits));
+    uint8_t *ih = p + kBitmapFileHeaderSize;
+    StoreU32(ih + kBiSize, kBitmapInfoHeaderSize);
+    StoreI32(ih + kBiWidth, image.width);
+    StoreI32(ih + kBiHeight, image.height);
+    StoreU16(ih + kBiPlanes, 1);
+    StoreU16(ih + kBiBitCount, 24);
+    StoreU32(ih + 20, static_cast<uint32_t>(image.pixels.size()));  // biSizeImage
+    if (!image.pixels.empty()) std::memcpy(p + offBits, image.pixels.data(), image.pixels.size());
+    return out;
+}
+
+}  // namespace qx
