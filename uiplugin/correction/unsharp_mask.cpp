@@ -72,8 +72,108 @@ std::unique_ptr<T[]> Allocate(uint64_t count) {
 }
 
 constexpr uint64_t kBlockLimit = PTRDIFF_MAX / 8;
-// Below this many bytes a 65536-entry result table costs more than it saves.
-constexpr uint64_t kSharpenTableMinBytes = 2 * 65536;
+
+// Pass 2 on one row: row[j] sharpened against blurred[j].
+void SharpenLanes(unsigned char *row, const unsigned char *blurred, size_t from, size_t count, int t, double k) {
+    for (size_t j = from; j < count; ++j) row[j] = Sharpened(row[j], blurred[j], t, k);
+}
+
+// Column sums of the inner rows of the box (the f = 0 case), over the
+// padded row length; `rows` are the padded byte rows inside the picture.
+void ColumnSumsScalar(const unsigned char *const *rows, int rowCount, size_t length, uint16_t *col) {
+    for (size_t jj = 0; jj < length; ++jj) {
+        unsigned s = 0;
+        for (int i = 0; i < rowCount; ++i) s += rows[i][jj];
+        col[jj] = static_cast<uint16_t>(s);
+    }
+}
+
+// Blurred values of the f = 0 case: the integer sum of `width` column sums,
+// 3 bytes apart, from col[j], times the reciprocal, truncated.
+void BoxLanes(const uint16_t *col, int width, size_t from, size_t count, double inv, unsigned char *out) {
+    for (size_t j = from; j < count; ++j) {
+        unsigned s = 0;
+        for (int i = 0; i < width; ++i) s += col[j + 3 * static_cast<size_t>(i)];
+        out[j] = static_cast<unsigned char>(static_cast<int>(static_cast<double>(s) * inv));
+    }
+}
+
+#if defined(__SSE2__)
+inline __m128i LoadBytes(const void *p) { return _mm_loadu_si128(static_cast<const __m128i *>(p)); }
+
+// Four lanes of pass 2 in double precision, as Sharpened does them; the
+// value is kept where |d| <= t.
+inline __m128i Sharpen4(__m128i o, __m128i b, __m128i t, __m128i negT, __m128d k) {
+    const __m128i d = _mm_sub_epi32(o, b);
+    const __m128i beyond = _mm_or_si128(_mm_cmpgt_epi32(d, t), _mm_cmplt_epi32(d, negT));
+    auto half = [&](__m128i dd, __m128i oo) {
+        return _mm_cvttpd_epi32(_mm_add_pd(_mm_mul_pd(_mm_cvtepi32_pd(dd), k), _mm_cvtepi32_pd(oo)));
+    };
+    const __m128i v = _mm_unpacklo_epi64(half(d, o), half(_mm_srli_si128(d, 8), _mm_srli_si128(o, 8)));
+    return _mm_or_si128(_mm_and_si128(beyond, v), _mm_andnot_si128(beyond, o));
+}
+
+void UnsharpRowSse2(unsigned char *row, const unsigned char *blurred, size_t count, int t, double k) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i tv = _mm_set1_epi32(t), negT = _mm_set1_epi32(-t);
+    const __m128d kv = _mm_set1_pd(k);
+    size_t j = 0;
+    for (; j + 16 <= count; j += 16) {
+        const __m128i o = LoadBytes(row + j), b = LoadBytes(blurred + j);
+        const __m128i oLo = _mm_unpacklo_epi8(o, zero), oHi = _mm_unpackhi_epi8(o, zero);
+        const __m128i bLo = _mm_unpacklo_epi8(b, zero), bHi = _mm_unpackhi_epi8(b, zero);
+        const __m128i r0 = Sharpen4(_mm_unpacklo_epi16(oLo, zero), _mm_unpacklo_epi16(bLo, zero), tv, negT, kv);
+        const __m128i r1 = Sharpen4(_mm_unpackhi_epi16(oLo, zero), _mm_unpackhi_epi16(bLo, zero), tv, negT, kv);
+        const __m128i r2 = Sharpen4(_mm_unpacklo_epi16(oHi, zero), _mm_unpacklo_epi16(bHi, zero), tv, negT, kv);
+        const __m128i r3 = Sharpen4(_mm_unpackhi_epi16(oHi, zero), _mm_unpackhi_epi16(bHi, zero), tv, negT, kv);
+        // Signed saturation to 16 bits keeps the sign, so the unsigned
+        // saturation to bytes is the clamp to 0..255.
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(row + j),
+                         _mm_packus_epi16(_mm_packs_epi32(r0, r1), _mm_packs_epi32(r2, r3)));
+    }
+    SharpenLanes(row, blurred, j, count, t, k);
+}
+
+void ColumnSumsSse2(const unsigned char *const *rows, int rowCount, size_t length, uint16_t *col) {
+    const __m128i zero = _mm_setzero_si128();
+    size_t jj = 0;
+    for (; jj + 16 <= length; jj += 16) {
+        __m128i lo = zero, hi = zero;
+        for (int i = 0; i < rowCount; ++i) {
+            const __m128i v = LoadBytes(rows[i] + jj);
+            lo = _mm_add_epi16(lo, _mm_unpacklo_epi8(v, zero));
+            hi = _mm_add_epi16(hi, _mm_unpackhi_epi8(v, zero));
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(col + jj), lo);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(col + jj + 8), hi);
+    }
+    for (; jj < length; ++jj) {
+        unsigned s = 0;
+        for (int i = 0; i < rowCount; ++i) s += rows[i][jj];
+        col[jj] = static_cast<uint16_t>(s);
+    }
+}
+
+// Sums of at most 7 x 7 bytes fit 16 bits (12495).
+void BoxRowSse2(const uint16_t *col, int width, size_t count, double inv, unsigned char *out) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128d scale = _mm_set1_pd(inv);
+    auto four = [&](__m128i s32) {
+        const __m128i a = _mm_cvttpd_epi32(_mm_mul_pd(_mm_cvtepi32_pd(s32), scale));
+        const __m128i b = _mm_cvttpd_epi32(_mm_mul_pd(_mm_cvtepi32_pd(_mm_srli_si128(s32, 8)), scale));
+        return _mm_unpacklo_epi64(a, b);
+    };
+    size_t j = 0;
+    for (; j + 8 <= count; j += 8) {
+        __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i *>(col + j));
+        for (int i = 1; i < width; ++i)
+            s = _mm_add_epi16(s, _mm_loadu_si128(reinterpret_cast<const __m128i *>(col + j + 3 * static_cast<size_t>(i))));
+        const __m128i words = _mm_packs_epi32(four(_mm_unpacklo_epi16(s, zero)), four(_mm_unpackhi_epi16(s, zero)));
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(out + j), _mm_packus_epi16(words, zero));
+    }
+    BoxLanes(col, width, j, count, inv, out);
+}
+#endif
 
 }  // namespace
 
@@ -136,44 +236,35 @@ bool ApplyUnsharpMaskUsing(Simd simd, const CorrectionSettings &settings, int32_
     const uint64_t stride = RowStride24(width);
     const uint64_t padded = rowBytes + 6 * static_cast<uint64_t>(n);  // 3 (W + 2n)
     const size_t pad = 3 * static_cast<size_t>(n);
-    uint64_t pictureEnd, ringCount, colCount = 0, tableCount = 0;
+    uint64_t pictureEnd, ringCount;
     // Every size is checked in 64 bits before anything is allocated or
     // touched, so a failure leaves the picture exactly as it came in.
     if (!SizeOf(stride, static_cast<uint64_t>(height), 0, PTRDIFF_MAX, &pictureEnd)) return false;
     if (!SizeOf(padded, integerTerms ? slots : 3 * slots + 1, 0, kBlockLimit, &ringCount)) return false;
-    if (integerTerms) colCount = padded;
-    if (rowBytes * static_cast<uint64_t>(height) >= kSharpenTableMinBytes) tableCount = 65536;
 
     std::unique_ptr<double[]> ring;
     std::unique_ptr<unsigned char[]> byteRing;
     std::unique_ptr<uint16_t[]> colSums;
     if (integerTerms) {
         byteRing = Allocate<unsigned char>(ringCount);
-        colSums = Allocate<uint16_t>(colCount);
+        colSums = Allocate<uint16_t>(padded);
         if (!byteRing || !colSums) return false;
     } else {
         ring = Allocate<double>(ringCount);
         if (!ring) return false;
     }
     std::unique_ptr<unsigned char[]> blurred = Allocate<unsigned char>(rowBytes);
-    std::unique_ptr<unsigned char[]> table;
-    if (tableCount != 0) table = Allocate<unsigned char>(tableCount);
-    if (!blurred || (tableCount != 0 && !table)) return false;
+    if (!blurred) return false;
 
     const size_t L = static_cast<size_t>(padded);
     const size_t count = static_cast<size_t>(rowBytes);
     auto source = [&](int32_t y) { return pixels + static_cast<size_t>(y) * static_cast<size_t>(stride); };
-
-    if (table) {
-        for (int o = 0; o < 256; ++o)
-            for (int b = 0; b < 256; ++b) table[(o << 8) | b] = Sharpened(o, b, prm.t, prm.k);
-    }
+    const bool vector = simd != Simd::kScalar;
     auto sharpenRow = [&](unsigned char *row) {
-        if (table) {
-            for (size_t j = 0; j < count; ++j) row[j] = table[(row[j] << 8) | blurred[j]];
-        } else {
-            for (size_t j = 0; j < count; ++j) row[j] = Sharpened(row[j], blurred[j], prm.t, prm.k);
-        }
+#if defined(__SSE2__)
+        if (vector) return UnsharpRowSse2(row, blurred.get(), count, prm.t, prm.k);
+#endif
+        SharpenLanes(row, blurred.get(), 0, count, prm.t, prm.k);
     };
 
     if (integerTerms) {
@@ -181,21 +272,27 @@ bool ApplyUnsharpMaskUsing(Simd simd, const CorrectionSettings &settings, int32_
         auto ringRow = [&](int32_t y) { return byteRing.get() + static_cast<size_t>(y % slots) * L; };
         auto load = [&](int32_t y) { std::memcpy(ringRow(y) + pad, source(y), count); };
         const int inner = n - 1;  // the inner box spans dy, dx in -inner..inner
+        const int boxWidth = 2 * inner + 1;
         for (int32_t y = 0; y < height && y < n; ++y) load(y);
         uint16_t *col = colSums.get();
+        const unsigned char *rows[7];
         for (int32_t y = 0; y < height; ++y) {
             if (y + n - 1 < height && y > 0) load(y + n - 1);
-            std::memset(col, 0, L * sizeof(uint16_t));
+            int rowCount = 0;
             for (int dy = -inner; dy <= inner; ++dy) {
                 const int32_t yy = y + dy;
-                if (yy < 0 || yy >= height) continue;
-                const unsigned char *r = ringRow(yy);
-                for (size_t jj = 0; jj < L; ++jj) col[jj] = static_cast<uint16_t>(col[jj] + r[jj]);
+                if (yy >= 0 && yy < height) rows[rowCount++] = ringRow(yy);
             }
-            for (size_t j = 0; j < count; ++j) {
-                unsigned s = 0;
-                for (int dx = -inner; dx <= inner; ++dx) s += col[j + 3 * static_cast<size_t>(dx + n)];
-                blurred[j] = static_cast<unsigned char>(static_cast<int>(static_cast<double>(s) * prm.inv));
+            // The box's first column is dx = -inner, 3 bytes into the padding.
+#if defined(__SSE2__)
+            if (vector) {
+                ColumnSumsSse2(rows, rowCount, L, col);
+                BoxRowSse2(col + 3, boxWidth, count, prm.inv, blurred.get());
+            }
+#endif
+            if (!vector) {
+                ColumnSumsScalar(rows, rowCount, L, col);
+                BoxLanes(col + 3, boxWidth, 0, count, prm.inv, blurred.get());
             }
             sharpenRow(source(y));
         }
