@@ -1,0 +1,81 @@
+// qx748host: a stand-in for the platform's printer driver UI. Loads
+// QX748UI.dll as Windows does, makes the driver UI's calls in its order,
+// prints each call and its result, and fails on any result the contract
+// does not allow.
+//   qx748host.exe [PATH\QX748UI.dll]     (default: next to this program)
+// Exit codes: 0 all results allowed, 1 a contract violation, 2 the plug-in
+// could not be loaded or the command line is wrong.
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdio>
+#include <string>
+
+#include "tools/host/host_session.h"
+#include "tools/host/transcript.h"
+
+namespace {
+
+constexpr int kExitViolation = 1;
+constexpr int kExitUsage = 2;
+
+std::wstring DefaultPluginPath() {
+    wchar_t self[MAX_PATH];
+    DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return L"QX748UI.dll";
+    std::wstring path(self, n);
+    size_t slash = path.find_last_of(L"\\/");
+    return (slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1)) + L"QX748UI.dll";
+}
+
+void PrintUsage() {
+    std::printf("usage: qx748host.exe [PATH\\QX748UI.dll]\n"
+                "Drives the plug-in through the printer driver UI's calls and prints a transcript.\n");
+}
+
+}  // namespace
+
+int main() {
+    int argc = 0;
+    LPWSTR *argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    if (argv == nullptr) return kExitUsage;
+    std::wstring pluginPath;
+    for (int i = 1; i < argc; ++i) {
+        std::wstring arg = argv[i];
+        if (arg == L"--help" || arg == L"-h") {
+            PrintUsage();
+            LocalFree(argv);
+            return 0;
+        }
+        if (arg.rfind(L"--", 0) == 0 || !pluginPath.empty()) {
+            std::fprintf(stderr, "qx748host: unexpected argument %s\n", qxhost::Utf8(arg.c_str()).c_str());
+            PrintUsage();
+            LocalFree(argv);
+            return kExitUsage;
+        }
+        pluginPath = arg;
+    }
+    LocalFree(argv);
+    if (pluginPath.empty()) pluginPath = DefaultPluginPath();
+    for (wchar_t &c : pluginPath)
+        if (c == L'/') c = L'\\';
+
+    qxhost::Transcript transcript;
+    std::printf("qx748host: the printer driver UI's calls into %s\n", qxhost::Utf8(pluginPath.c_str()).c_str());
+    qxhost::HostSession session(transcript);
+    if (!session.Load(pluginPath)) {
+        std::printf("\nqx748host: the plug-in could not be loaded\n");
+        return kExitUsage;
+    }
+    // The calls of a driver UI that opens no sheet; the sheets' scenes join
+    // between QueryColorProfile and ReleasePlugin.
+    session.PublishHelper();
+    session.QueryInfo();
+    session.RunDevModeRequests();
+    session.QueryColorProfile();
+    session.ReleasePlugin();
+
+    std::printf("\nqx748host: %d contract violation%s\n", transcript.violations(),
+                transcript.violations() == 1 ? "" : "s");
+    return transcript.violations() == 0 ? 0 : kExitViolation;
+}
