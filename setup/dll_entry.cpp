@@ -1,6 +1,6 @@
-// Exports of QX748SP.dll. The C runtime's own start-up stays the image's
-// entry point (the static runtime needs it); it calls DllMain, which hands
-// every reason to DllEntryPoint.
+// Exports of QX748SP.dll. The C runtime's start-up stays the image's entry
+// point, so the runtime is set up before any of our code runs; it calls
+// DllMain, which hands every reason on to DllEntryPoint.
 #include <windows.h>
 
 #include "setup/spooler_api.h"

@@ -104,8 +104,9 @@ void RunVendorSetup(const SpoolerApi& api, LPSTR cmdLine) {
 
     DWORD needed = 0;
     api.getPrinter(printer.get(), 2, nullptr, 0, &needed);
-    if (needed < sizeof(PRINTER_INFO_2A) || !level2.Allocate(needed)) return;
-    if (!api.getPrinter(printer.get(), 2, level2.bytes(), needed, &needed)) return;
+    const DWORD level2Size = needed;
+    if (level2Size < sizeof(PRINTER_INFO_2A) || !level2.Allocate(level2Size)) return;
+    if (!api.getPrinter(printer.get(), 2, level2.bytes(), level2Size, &needed)) return;
     auto* info = reinterpret_cast<PRINTER_INFO_2A*>(level2.bytes());
     if (info->pDevMode == nullptr) return;
 
@@ -130,7 +131,7 @@ void RunVendorSetup(const SpoolerApi& api, LPSTR cmdLine) {
     }
 
     const PaperList papers{numbers.bytes(), names.bytes(), sizes.bytes(), searchable};
-    const DevModeView devMode = ViewOf(info->pDevMode, level2.bytes(), needed);
+    const DevModeView devMode = ViewOf(info->pDevMode, level2.bytes(), level2Size);
     PRINTER_INFO_8A global = {nullptr};
     PRINTER_INFO_9A perUser = {nullptr};
     const size_t found = FindPaper(devMode, papers);

@@ -311,20 +311,6 @@ TEST_F(SetupHook, PrintProcessorPointsAtOwnTextAndTheBufferKeepsItsStrings) {
     EXPECT_EQ(printer.devModeAtLevel[9], nullptr);
 }
 
-TEST_F(SetupHook, SizeFlagSelectsBySizeAndTheEarlierOfTwoSamePapers) {
-    printer.papers = {{1, "Letter", 2159, 2794}, {11, "A5", 1481, 2099},
-                      {9, "A4", 2099, 2970}, {10, "A4 Small", 2099, 2970}};
-    printer.fields = DM_PAPERWIDTH | DM_FORMNAME;
-    printer.formName = "A5";  // not consulted while a size flag is set
-    printer.paperLength = 2970;
-    printer.paperWidth = 2099;
-    Run("\"Photo\"");
-    EXPECT_EQ(SentDevMode().dmPaperSize, 9);
-    EXPECT_EQ(SentDevMode().dmFields, static_cast<DWORD>(DM_PAPERSIZE));
-    EXPECT_EQ(SentDevMode().dmPaperLength, 2970);
-    EXPECT_EQ(SentDevMode().dmPaperWidth, 2099);
-}
-
 TEST_F(SetupHook, EndsUnchangedWhenThePrinterOrItsListCannotBeHad) {
     struct Case {
         const char* what;
