@@ -1,0 +1,419 @@
+// The real preview drawing code under Wine. With the null graphics driver a
+// window's own surface is never painted, so the pixel checks hand DrawPreview
+// a memory DC over a DIB section and read its bytes; the paint-message path
+// (RenderPreview, InvalidatePreview) is checked on a real window.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tests/preview/bmp_builder.h"
+#include "uiplugin/correction/image_correction.h"
+#include "uiplugin/correction/preview_picture.h"
+#include "uiplugin/correction/preview_render.h"
+
+// The module RenderPreview loads bitmap 141 from: this test program, which
+// links the same resource script as the DLL.
+HINSTANCE moduleInstance = GetModuleHandleW(nullptr);
+
+namespace {
+
+using qxtest::Bytes;
+using qxtest::BmpSpec;
+
+constexpr int kTarget = 208;                       // drawing surface, square
+constexpr size_t kTargetStride = kTarget * 3 + 0;  // 624: already a multiple of 4
+constexpr uint8_t kSentinel = 0x5A;
+
+// A top-down 24-bit surface in a memory DC, filled with a sentinel.
+class Surface {
+public:
+    Surface() {
+        BITMAPINFO info{};
+        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+        info.bmiHeader.biWidth = kTarget;
+        info.bmiHeader.biHeight = -kTarget;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 24;
+        dc_ = CreateCompatibleDC(nullptr);
+        void *bits = nullptr;
+        bitmap_ = CreateDIBSection(dc_, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        bits_ = static_cast<uint8_t *>(bits);
+        old_ = SelectObject(dc_, bitmap_);
+        std::memset(bits_, kSentinel, kTargetStride * kTarget);
+    }
+    ~Surface() {
+        SelectObject(dc_, old_);
+        DeleteObject(bitmap_);
+        DeleteDC(dc_);
+    }
+    HDC dc() const { return dc_; }
+    const uint8_t *At(int x, int y) {
+        GdiFlush();
+        return bits_ + static_cast<size_t>(y) * kTargetStride + static_cast<size_t>(x) * 3;
+    }
+    bool Untouched() {
+        GdiFlush();
+        for (size_t i = 0; i < kTargetStride * kTarget; ++i)
+            if (bits_[i] != kSentinel) return false;
+        return true;
+    }
+
+private:
+    HDC dc_;
+    HBITMAP bitmap_;
+    HGDIOBJ old_;
+    uint8_t *bits_;
+};
+
+struct Controls {
+    qx::CorrectionSettings settings{};
+    int calls = 0;
+    HWND page = nullptr;
+};
+void ReadTestControls(void *context, HWND page, qx::CorrectionSettings *out) {
+    auto *c = static_cast<Controls *>(context);
+    ++c->calls;
+    c->page = page;
+    *out = c->settings;
+}
+ReadControlsFn FnFor(Controls &c) { return ReadControlsFn{ReadTestControls, &c}; }
+
+// A record whose path is `path` (and whose bytes after the NUL are not zero,
+// so clearing all 520 bytes shows).
+std::vector<uint8_t> RecordWithPath(const std::wstring &path) {
+    std::vector<uint8_t> rec(qx::kPrivateDevModeSize, 0);
+    uint8_t *p = rec.data() + qx::pdm::kPreviewImagePath;
+    std::memset(p, 0x3C, 520);
+    std::memcpy(p, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
+    return rec;
+}
+bool PathCleared(const std::vector<uint8_t> &rec) {
+    for (size_t i = 0; i < 520; ++i)
+        if (rec[qx::pdm::kPreviewImagePath + i] != 0) return false;
+    return true;
+}
+std::wstring StoredPath(const std::vector<uint8_t> &rec) {
+    return std::wstring(reinterpret_cast<const wchar_t *>(rec.data() + qx::pdm::kPreviewImagePath));
+}
+
+std::wstring TempFile(const wchar_t *name) {
+    wchar_t dir[MAX_PATH];
+    GetTempPathW(MAX_PATH, dir);
+    return std::wstring(dir) + L"qx_preview_" + name;
+}
+void WriteBytes(const std::wstring &path, const Bytes &bytes) {
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    DWORD done = 0;
+    ASSERT_TRUE(WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr));
+    CloseHandle(h);
+}
+
+// A 24-bit file with pseudo-random pixels, so every correction changes bytes.
+Bytes NoisyBmp(int32_t w, int32_t h) {
+    BmpSpec s;
+    s.width = w;
+    s.height = h;
+    Bytes b = qxtest::BuildBmp(s);
+    uint32_t x = 2463534242u;
+    for (size_t i = 54; i < b.size(); ++i) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        b[i] = static_cast<uint8_t>(x >> 24);
+    }
+    return b;
+}
+
+// The preview's corrections written out in their order, as the oracle.
+void CorrectDirect(const qx::CorrectionSettings &s, uint8_t *px, int32_t w, int32_t rows, size_t stride) {
+    qx::ToneTable table;
+    qx::BuildToneTable(s, table);
+    if (s.unsharpMask == 1) qx::ApplyUnsharpMask(s, w, rows, px);
+    const int level = s.sharpness & 7;
+    if (level != 0 && w > 2 && rows > 2) {
+        qx::ApplySharpnessFilter(px, w, rows, stride, level, table);
+    } else {
+        for (int32_t y = 0; y < rows; ++y) qx::ApplyToneRow(px + static_cast<size_t>(y) * stride, w, table);
+    }
+}
+
+qx::CorrectionSettings Busy() {
+    qx::CorrectionSettings s{};
+    s.brightness = 2;
+    s.contrast = 3;
+    s.saturation = 4;
+    s.cyanRed = -1;
+    s.magentaGreen = 2;
+    s.yellowBlue = -3;
+    s.sharpness = 3;
+    s.unsharpMask = 1;
+    s.unsharpAmount = 5;
+    s.unsharpRadius = 15;
+    s.unsharpThreshold = 2;
+    return s;
+}
+
+// The 192 x 192 pixels at (5, 5) against a 192 x 192 picture (stride 576)
+// whose rows are bottom-up unless `topDown`.
+void ExpectDrawn(Surface &surface, const uint8_t *picture, bool topDown) {
+    for (int y = 0; y < 192; ++y) {
+        const uint8_t *row = picture + static_cast<size_t>(topDown ? y : 191 - y) * 576;
+        for (int x = 0; x < 192; ++x) {
+            const uint8_t *got = surface.At(5 + x, 5 + y);
+            ASSERT_EQ(0, std::memcmp(got, row + x * 3, 3)) << "pixel (" << x << ", " << y << ")";
+        }
+    }
+}
+
+// The one-pixel frame (4, 4)-(198, 198) in the DC's default black pen,
+// nothing drawn outside it.
+void ExpectFrame(Surface &surface) {
+    const uint8_t black[3] = {0, 0, 0};
+    const uint8_t sentinel[3] = {kSentinel, kSentinel, kSentinel};
+    for (int i = 4; i <= 197; ++i) {
+        for (const auto &xy : {std::make_pair(i, 4), std::make_pair(i, 197), std::make_pair(4, i), std::make_pair(197, i)})
+            ASSERT_EQ(0, std::memcmp(surface.At(xy.first, xy.second), black, 3)) << xy.first << "," << xy.second;
+        for (const auto &xy : {std::make_pair(i, 3), std::make_pair(i, 198), std::make_pair(3, i), std::make_pair(198, i)})
+            ASSERT_EQ(0, std::memcmp(surface.At(xy.first, xy.second), sentinel, 3)) << xy.first << "," << xy.second;
+    }
+}
+
+Bytes BuiltinFilePixels() {
+    const Bytes bmp = qxtest::ReadWholeFile(std::string("Z:") + QX_BUILTIN_PREVIEW_BMP);
+    return bmp.size() == 110646 ? Bytes(bmp.begin() + 54, bmp.end()) : Bytes{};
+}
+
+// ---- pictures drawn -------------------------------------------------------------
+
+TEST(PreviewDraw, A192FileIsDrawnOneToOneAsCorrectedInBothOrientations) {
+    for (int32_t h : {192, -192}) {
+        const Bytes file = NoisyBmp(192, h);
+        const std::wstring path = TempFile(h > 0 ? L"192.bmp" : L"192td.bmp");
+        WriteBytes(path, file);
+        auto rec = RecordWithPath(path);
+        std::vector<uint8_t> scratch(qx::kPreviewScratchSize);
+        Controls controls;
+        controls.settings = Busy();
+        Surface surface;
+        HWND page = reinterpret_cast<HWND>(0x1234);
+        DrawPreview(surface.dc(), page, rec.data(), scratch.data(), FnFor(controls), moduleInstance);
+
+        Bytes want(file.begin() + 54, file.end());
+        CorrectDirect(controls.settings, want.data(), 192, 192, 576);
+        ExpectDrawn(surface, want.data(), h < 0);
+        ExpectFrame(surface);
+        EXPECT_EQ(controls.calls, 1);
+        EXPECT_EQ(controls.page, page);
+        EXPECT_EQ(StoredPath(rec), path) << "a usable path stays";
+        DeleteFileW(path.c_str());
+    }
+}
+
+TEST(PreviewDraw, LargePictureShowsItsCorrectedCentre) {
+    for (int32_t h : {480, -480}) {
+        const Bytes file = NoisyBmp(640, h);
+        const std::wstring path = TempFile(L"640x480.bmp");
+        WriteBytes(path, file);
+        auto rec = RecordWithPath(path);
+        std::vector<uint8_t> scratch(qx::kPreviewScratchSize);
+        Controls controls;
+        controls.settings = Busy();
+        Surface surface;
+        DrawPreview(surface.dc(), nullptr, rec.data(), scratch.data(), FnFor(controls), moduleInstance);
+
+        Bytes want(qx::kPreviewPixelBytes);
+        const size_t stride = 640 * 3;
+        for (size_t r = 0; r < 192; ++r)
+            std::memcpy(want.data() + r * 576, file.data() + 54 + (144 + r) * stride + 224 * 3, 576);
+        CorrectDirect(controls.settings, want.data(), 192, 192, 576);
+        ExpectDrawn(surface, want.data(), h < 0);
+        DeleteFileW(path.c_str());
+    }
+}
+
+TEST(PreviewDraw, TinyPictureIsStretchedAndOnlyLookedUp) {
+    // 2 x 2 with sharpness 5: too narrow for the filter, only the lookup runs.
+    const Bytes file = NoisyBmp(2, 2);
+    const std::wstring path = TempFile(L"2x2.bmp");
+    WriteBytes(path, file);
+    auto rec = RecordWithPath(path);
+    Controls controls;
+    controls.settings.sharpness = 5;
+    controls.settings.brightness = -4;
+    Surface surface;
+    DrawPreview(surface.dc(), nullptr, rec.data(), nullptr, FnFor(controls), moduleInstance);
+
+    Bytes want(file.begin() + 54, file.end());  // stride 8
+    qx::ToneTable table;
+    qx::BuildToneTable(controls.settings, table);
+    qx::ApplyToneRow(want.data(), 2, table);
+    qx::ApplyToneRow(want.data() + 8, 2, table);
+    for (int y = 0; y < 192; ++y)
+        for (int x = 0; x < 192; ++x) {
+            const uint8_t *src = want.data() + (y < 96 ? 8 : 0) + (x < 96 ? 0 : 3);
+            ASSERT_EQ(0, std::memcmp(surface.At(5 + x, 5 + y), src, 3)) << x << "," << y;
+        }
+    ExpectFrame(surface);
+    DeleteFileW(path.c_str());
+}
+
+TEST(PreviewDraw, NoPictureShowsTheBuiltinPhotographCorrected) {
+    const Bytes builtin = BuiltinFilePixels();
+    ASSERT_EQ(builtin.size(), qx::kPreviewPixelBytes);
+    auto rec = RecordWithPath(L"");
+    Controls controls;
+    controls.settings = Busy();
+    Surface surface;
+    DrawPreview(surface.dc(), nullptr, rec.data(), nullptr, FnFor(controls), moduleInstance);
+
+    Bytes want = builtin;
+    CorrectDirect(controls.settings, want.data(), 192, 192, 576);
+    ExpectDrawn(surface, want.data(), false);
+    ExpectFrame(surface);
+    EXPECT_TRUE(PathCleared(rec));
+}
+
+TEST(PreviewDraw, UnusableFilesFallBackToTheBuiltinAndForgetThePath) {
+    BmpSpec eightBit;
+    eightBit.bitCount = 8;
+    BmpSpec notBm;
+    notBm.type = 0x5A4D;
+    BmpSpec bitfields;  // usable to us, refused by the platform for 24 bits
+    bitfields.compression = 3;
+    BmpSpec bigNoScratch;  // a cut-out, but the page has no scratch block
+    bigNoScratch.width = 300;
+    bigNoScratch.height = 300;
+    const struct {
+        const wchar_t *name;
+        Bytes file;
+    } cases[] = {
+        {L"8bit.bmp", qxtest::BuildBmp(eightBit)},
+        {L"notbm.bmp", qxtest::BuildBmp(notBm)},
+        {L"bitfields.bmp", qxtest::BuildBmp(bitfields)},
+        {L"noscratch.bmp", qxtest::BuildBmp(bigNoScratch)},
+        {L"short.bmp", Bytes{'B', 'M', 1, 2}},
+        {L"missing.bmp", Bytes{}},  // not written: the file does not exist
+    };
+    const Bytes builtin = BuiltinFilePixels();
+    for (const auto &c : cases) {
+        const std::wstring path = TempFile(c.name);
+        DeleteFileW(path.c_str());
+        if (!c.file.empty()) WriteBytes(path, c.file);
+        auto rec = RecordWithPath(path);
+        Controls controls;  // all zero: the lookup is the identity
+        Surface surface;
+        DrawPreview(surface.dc(), nullptr, rec.data(), nullptr, FnFor(controls), moduleInstance);
+        EXPECT_TRUE(PathCleared(rec)) << std::string(c.name, c.name + wcslen(c.name));
+        ExpectDrawn(surface, builtin.data(), false);
+        DeleteFileW(path.c_str());
+    }
+}
+
+TEST(PreviewDraw, DeletedFileLeavesThePathAllZeros) {
+    const std::wstring path = TempFile(L"deleted.bmp");
+    WriteBytes(path, NoisyBmp(192, 192));
+    ASSERT_TRUE(DeleteFileW(path.c_str()));
+    auto rec = RecordWithPath(path);
+    Controls controls;
+    Surface surface;
+    DrawPreview(surface.dc(), nullptr, rec.data(), nullptr, FnFor(controls), moduleInstance);
+    EXPECT_TRUE(PathCleared(rec));
+    ExpectFrame(surface);
+}
+
+TEST(PreviewDraw, WithoutAnyDibSectionNothingIsDrawnNotEvenTheFrame) {
+    // A module without bitmap 141, and first a file the platform refuses.
+    HMODULE noBitmap = GetModuleHandleW(L"kernel32.dll");
+    BmpSpec bitfields;
+    bitfields.compression = 3;
+    const std::wstring path = TempFile(L"refused.bmp");
+    WriteBytes(path, qxtest::BuildBmp(bitfields));
+    for (const std::wstring &p : {path, std::wstring()}) {
+        auto rec = RecordWithPath(p);
+        Controls controls;
+        Surface surface;
+        DrawPreview(surface.dc(), nullptr, rec.data(), nullptr, FnFor(controls), noBitmap);
+        EXPECT_TRUE(surface.Untouched());
+        EXPECT_EQ(controls.calls, 0) << "the controls are read only for a picture";
+        EXPECT_TRUE(PathCleared(rec));
+    }
+    DeleteFileW(path.c_str());
+}
+
+TEST(PreviewDraw, TheDllCarriesBitmap141) {
+    HMODULE dll = LoadLibraryExW(L"" QX748UI_PATH_W, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(dll, nullptr);
+    auto rec = RecordWithPath(L"");
+    Controls controls;
+    Surface surface;
+    DrawPreview(surface.dc(), nullptr, rec.data(), nullptr, FnFor(controls), dll);
+    const Bytes builtin = BuiltinFilePixels();
+    ExpectDrawn(surface, builtin.data(), false);
+    FreeLibrary(dll);
+}
+
+// ---- the paint message on a real window -------------------------------------------
+
+struct PageState {
+    std::vector<uint8_t> record;
+    Controls controls;
+    int paints = 0;
+    int erases = 0;
+};
+PageState *g_page = nullptr;
+
+LRESULT CALLBACK PageProc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
+    if (g_page != nullptr) {
+        if (msg == WM_PAINT) {
+            ++g_page->paints;
+            RenderPreview(w, g_page->record.data(), nullptr, FnFor(g_page->controls));
+            return 0;
+        }
+        if (msg == WM_ERASEBKGND) ++g_page->erases;
+    }
+    return DefWindowProcW(w, msg, wp, lp);
+}
+
+TEST(PreviewPaint, InvalidatePreviewRepaintsOnlyThePictureAreaWithoutErasing) {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = PageProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"QxPreviewTestPage";
+    wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+    RegisterClassW(&wc);
+    PageState state;
+    const std::wstring path = TempFile(L"gone.bmp");
+    DeleteFileW(path.c_str());
+    state.record = RecordWithPath(path);
+    HWND page = CreateWindowExW(0, wc.lpszClassName, L"page", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 400, 400,
+                                nullptr, nullptr, wc.hInstance, nullptr);
+    ASSERT_NE(page, nullptr);
+    g_page = &state;
+    ValidateRect(page, nullptr);
+
+    InvalidatePreview(page);
+    RECT update{};
+    ASSERT_TRUE(GetUpdateRect(page, &update, FALSE));
+    EXPECT_EQ(update.left, 5);
+    EXPECT_EQ(update.top, 5);
+    EXPECT_EQ(update.right, 197);
+    EXPECT_EQ(update.bottom, 197);
+
+    UpdateWindow(page);
+    EXPECT_EQ(state.paints, 1);
+    EXPECT_EQ(state.erases, 0);
+    EXPECT_FALSE(GetUpdateRect(page, &update, FALSE)) << "the paint was begun and ended";
+    EXPECT_EQ(state.controls.calls, 1);
+    EXPECT_EQ(state.controls.page, page);
+    EXPECT_TRUE(PathCleared(state.record)) << "the missing file was forgotten";
+
+    g_page = nullptr;
+    DestroyWindow(page);
+    UnregisterClassW(wc.lpszClassName, wc.hInstance);
+}
+
+}  // namespace

@@ -1,0 +1,31 @@
+#pragma once
+// The Color correction page's 192 x 192 preview: loads the picture named in
+// the page's PrivateDevMode (or the built-in photograph), corrects it with
+// the settings the page's controls show, and draws it inside a frame.
+#ifndef UNICODE
+#error "UNICODE must be defined before any Windows header"
+#endif
+#include <windows.h>
+
+#include "uiplugin/settings/private_devmode.h"
+
+// The page's operation that reads its controls into a settings block (and
+// refreshes its read-outs); called once per paint that has a picture.
+struct ReadControlsFn {
+    void (*read)(void *context, HWND page, qx::CorrectionSettings *settings) = nullptr;
+    void *context = nullptr;
+};
+
+// The page's WM_PAINT: begins and ends the paint itself. `privateDevMode` is
+// the page's 576-byte block (any alignment); its previewImagePath is cleared
+// (all 520 bytes) when the picture cannot be used. `previewScratch` is the
+// page's 147,456-byte block, needed for pictures larger than 192 x 192.
+void RenderPreview(HWND page, void *privateDevMode, void *previewScratch, ReadControlsFn readControls);
+
+// Everything RenderPreview does between BeginPaint and EndPaint, on any DC
+// (tests hand in a memory DC), with the module that holds bitmap 141.
+void DrawPreview(HDC paintDc, HWND page, void *privateDevMode, void *previewScratch, ReadControlsFn readControls,
+                 HINSTANCE module);
+
+// Asks for a repaint of the picture area only, without erasing it.
+void InvalidatePreview(HWND page);
