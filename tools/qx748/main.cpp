@@ -10,6 +10,7 @@
 // Command entries (one per cmd_*.cpp).
 int RunDevmodeCommand(int argc, char **argv);
 int RunCorrectCommand(int argc, char **argv);
+int RunPreviewCommand(int argc, char **argv);
 
 namespace {
 
@@ -22,6 +23,7 @@ struct Command {
 const Command kCommands[] = {
     {"devmode", RunDevmodeCommand, "create, convert, merge and show the private device-mode block"},
     {"correct", RunCorrectCommand, "apply the colour corrections to a 24-bit BMP as the preview does"},
+    {"preview", RunPreviewCommand, "write the picture the preview shows, corrected, before stretching"},
 };
 
 void PrintUsage(std::FILE *to) {

@@ -8,33 +8,10 @@
 #include <new>
 
 #include "uiplugin/correction/image_correction.h"
+#include "uiplugin/settings/le_bytes.h"
 
 namespace qx {
 namespace {
-
-uint16_t LoadU16(const uint8_t *p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t LoadU32(const uint8_t *p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-int32_t LoadI32(const uint8_t *p) {
-    uint32_t u = LoadU32(p);
-    int32_t v;
-    std::memcpy(&v, &u, 4);
-    return v;
-}
-void StoreU16(uint8_t *p, uint16_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-void StoreU32(uint8_t *p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-void StoreI32(uint8_t *p, int32_t v) {
-    uint32_t u;
-    std::memcpy(&u, &v, 4);
-    StoreU32(p, u);
-}
 
 // Offsets inside BITMAPFILEHEADER and BITMAPINFOHEADER.
 constexpr size_t kBfType = 0, kBfSize = 2, kBfOffBits = 10;
@@ -238,24 +215,6 @@ bool LoadBuiltinPicture(const void *bmpFile, size_t size, PreviewImage &image) {
     image.height = kPreviewSide;
     image.stride = kPreviewRowBytes;
     return true;
-}
-
-std::vector<uint8_t> EncodeBitmapFile(const PreviewImage &image) {
-    const size_t offBits = kBitmapFileHeaderSize + kBitmapInfoHeaderSize;
-    std::vector<uint8_t> out(offBits + image.pixels.size(), 0);
-    uint8_t *p = out.data();
-    StoreU16(p + kBfType, kBitmapSignature);
-    StoreU32(p + kBfSize, static_cast<uint32_t>(out.size()));
-    StoreU32(p + kBfOffBits, static_cast<uint32_t>(offBits));
-    uint8_t *ih = p + kBitmapFileHeaderSize;
-    StoreU32(ih + kBiSize, kBitmapInfoHeaderSize);
-    StoreI32(ih + kBiWidth, image.width);
-    StoreI32(ih + kBiHeight, image.height);
-    StoreU16(ih + kBiPlanes, 1);
-    StoreU16(ih + kBiBitCount, 24);
-    StoreU32(ih + 20, static_cast<uint32_t>(image.pixels.size()));  // biSizeImage
-    if (!image.pixels.empty()) std::memcpy(p + offBits, image.pixels.data(), image.pixels.size());
-    return out;
 }
 
 }  // namespace qx

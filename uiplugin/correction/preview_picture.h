@@ -134,8 +134,4 @@ PictureFault LoadPictureFile(ByteSource &file, uint8_t *scratch, PreviewImage &i
 // the platform hands them out of the resource, under the built-in header.
 bool LoadBuiltinPicture(const void *bmpFile, size_t size, PreviewImage &image);
 
-// A 24-bit bitmap file of the image: 14 + 40 header bytes, then the rows in
-// stored order (the sign of the height is kept).
-std::vector<uint8_t> EncodeBitmapFile(const PreviewImage &image);
-
 }  // namespace qx
