@@ -38,8 +38,8 @@ using GammaNameField = std::array<std::uint8_t, kGammaNameBytes>;
 GammaNameField GammaFieldFromRead(const std::uint8_t* bytes, std::size_t count);
 
 // Bytes of the name: those before the field's first NUL, all 128 when it
-// has none. (A NUL byte is a NUL character in every ANSI code page, so the
-// cut can be made before the conversion.)
+// has none. (In an ANSI code page a NUL byte is never part of a multi-byte
+// character, so cutting before the conversion gives the same text.)
 std::size_t GammaNameLength(const GammaNameField& field);
 
 // The registry may hand back a string without its terminator, with an odd
