@@ -4,7 +4,6 @@
 #include <cstring>
 #include <vector>
 
-#include "tests/correction/oracle.h"
 #include "tests/correction/picture.h"
 #include "uiplugin/correction/image_correction.h"
 
@@ -188,21 +187,6 @@ TEST(ToneTable, RowsWiderThan32767Pixels) {
     qx::ApplyToneRow(row.data(), count, t);
     EXPECT_EQ(15, row.front());
     EXPECT_EQ(15, row.back());
-}
-
-TEST(ToneTable, MatchesDirectFormOnRandomRows) {
-    const Tone tones[] = {kWorked, {-10, 10, -10, 10, -10, 10}, {10, -10, 10, -10, 10, -10}, {0, 0, 7, 0, 0, 0}};
-    uint32_t seed = 10;
-    for (const Tone &tone : tones) {
-        const ToneTable t = Build(tone);
-        qx::testing::Picture a = qx::testing::RandomPicture(33, 5, seed++);
-        qx::testing::Picture b = a;
-        for (int y = 0; y < a.height; ++y) {
-            qx::ApplyToneRow(a.row(y), a.width, t);
-            qx::oracle::ApplyToneRow(b.row(y), b.width, t);
-        }
-        EXPECT_EQ(b.bytes, a.bytes);
-    }
 }
 
 }  // namespace
