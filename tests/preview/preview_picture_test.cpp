@@ -111,24 +111,6 @@ TEST(PreviewPlan, UnusableFilesNameTheirFault) {
     }
 }
 
-TEST(PreviewPlan, HeaderThatTheFileDoesNotFullySupplyIsNotRead) {
-    // bfOffBits claims 54 but the file stops after 30 bytes: bfOffBits lies
-    // beyond the file, so no field is taken from bytes that are not there.
-    Bytes file = Truncated(BuildBmp(BmpSpec{}), 30);
-    PicturePlan plan;
-    EXPECT_EQ(Plan(file, plan), PictureFault::OffsetBeyondFile);
-}
-
-TEST(PreviewPlan, PixelDataOffsetAtEndOfFileIsUsableAndBlack) {
-    BmpSpec s;
-    s.pixelRowsWritten = 0;
-    const Bytes file = BuildBmp(s);
-    PicturePlan plan;
-    ASSERT_EQ(Plan(file, plan), PictureFault::None);
-    const Bytes px = ReadPixels(file, plan);
-    EXPECT_EQ(px, Bytes(plan.pixelBytes, 0));
-}
-
 // ---- cut out or whole ---------------------------------------------------------
 
 struct GeometryCase {
@@ -217,16 +199,6 @@ TEST(PreviewCutOut, TakesTheCentreRowByRowWithOneReadEach) {
         EXPECT_EQ(counter.reads, 192u);
         EXPECT_EQ(counter.bytesAsked, 192u * 576u);
     }
-}
-
-TEST(PreviewCutOut, SmallestCutOutStartsAtTheCorner) {
-    BmpSpec s;
-    s.width = 193;
-    s.height = 193;
-    const Bytes file = BuildBmp(s);
-    PicturePlan plan;
-    ASSERT_EQ(Plan(file, plan), PictureFault::None);
-    ExpectCutOut(ReadPixels(file, plan), plan, 193);
 }
 
 TEST(PreviewCutOut, RowsTheFileLacksAreZero) {
