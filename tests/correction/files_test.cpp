@@ -22,7 +22,7 @@ uint32_t Get32(const Bytes &b, size_t o) {
     return b[o] | (b[o + 1] << 8) | (b[o + 2] << 16) | (uint32_t(b[o + 3]) << 24);
 }
 
-struct BmpSpec {
+struct BmpShape {
     int32_t width = 5, height = 3;
     uint32_t infoSize = 40;
     uint16_t bits = 24;
@@ -31,7 +31,7 @@ struct BmpSpec {
     size_t dropTail = 0;   // bytes cut off the end
 };
 
-Bytes MakeBmp(const BmpSpec &s) {
+Bytes MakeBmp(const BmpShape &s) {
     const size_t stride = (3 * static_cast<size_t>(s.width > 0 ? s.width : 0) + 3) / 4 * 4;
     const size_t rows = static_cast<size_t>(s.height < 0 ? -static_cast<int64_t>(s.height) : s.height);
     const uint32_t off = s.offBits < 0 ? 14 + s.infoSize : static_cast<uint32_t>(s.offBits);
@@ -61,7 +61,7 @@ BmpError Decode(const Bytes &b, qx::BmpImage *image = nullptr) {
 TEST(BmpFile, ReadsBottomUpTopDownAndLongHeaders) {
     for (int32_t height : {3, -3})
         for (uint32_t infoSize : {40u, 108u, 124u}) {
-            BmpSpec s;
+            BmpShape s;
             s.height = height, s.infoSize = infoSize;
             const Bytes file = MakeBmp(s);
             qx::BmpImage image;
@@ -77,7 +77,7 @@ TEST(BmpFile, ReadsBottomUpTopDownAndLongHeaders) {
 }
 
 TEST(BmpFile, PixelsAtTheirOffsetAndTrailingBytesIgnored) {
-    BmpSpec s;
+    BmpShape s;
     s.offBits = 70;  // a gap between the headers and the pixels
     Bytes file = MakeBmp(s);
     file.push_back(0xEE);
@@ -89,7 +89,7 @@ TEST(BmpFile, PixelsAtTheirOffsetAndTrailingBytesIgnored) {
 TEST(BmpFile, Refusals) {
     const struct {
         const char *what;
-        BmpSpec spec;
+        BmpShape shape;
         BmpError error;
     } cases[] = {
         {"8-bit", {5, 3, 40, 8, 0, -1, 0}, BmpError::kNot24Bit},
@@ -107,7 +107,7 @@ TEST(BmpFile, Refusals) {
         {"pixels inside headers", {5, 3, 40, 24, 0, 40, 0}, BmpError::kBadOffset},
         {"offset past the end", {5, 3, 40, 24, 0, 4000, 3900}, BmpError::kTruncated},
     };
-    for (const auto &c : cases) EXPECT_EQ(c.error, Decode(MakeBmp(c.spec))) << c.what;
+    for (const auto &c : cases) EXPECT_EQ(c.error, Decode(MakeBmp(c.shape))) << c.what;
 
     Bytes notBmp = MakeBmp({});
     notBmp[0] = 'P';
@@ -122,7 +122,7 @@ TEST(BmpFile, Refusals) {
 }
 
 TEST(BmpFile, WritesFiftyFourByteHeadersKeepingRowOrder) {
-    BmpSpec s;
+    BmpShape s;
     s.height = -3, s.infoSize = 124;
     qx::BmpImage image;
     ASSERT_EQ(BmpError::kNone, Decode(MakeBmp(s), &image));

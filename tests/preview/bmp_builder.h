@@ -17,7 +17,7 @@ inline uint8_t PixelByte(uint64_t row, uint64_t col, int b) {
 }
 inline uint8_t PaddingByte(uint64_t row, uint64_t k) { return static_cast<uint8_t>(0xA0 + row + k); }
 
-struct BmpSpec {
+struct BmpShape {
     int32_t width = 4;
     int32_t height = 4;  // negative: top-down
     uint16_t bitCount = 24;
@@ -42,7 +42,7 @@ inline void Put32(Bytes &b, size_t at, uint32_t v) {
 }
 inline uint64_t StrideOf(int64_t w) { return (static_cast<uint64_t>(w) * 3 + 3) & ~uint64_t{3}; }
 
-inline Bytes BuildBmp(const BmpSpec &s) {
+inline Bytes BuildBmp(const BmpShape &s) {
     const uint64_t rows = s.height < 0 ? static_cast<uint64_t>(-static_cast<int64_t>(s.height))
                                        : static_cast<uint64_t>(s.height);
     const uint64_t w = s.width > 0 ? static_cast<uint64_t>(s.width) : 0;

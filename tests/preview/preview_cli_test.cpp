@@ -16,7 +16,7 @@ namespace fs = std::filesystem;
 namespace {
 
 using qxtest::Bytes;
-using qxtest::BmpSpec;
+using qxtest::BmpShape;
 
 struct Result {
     int status;
@@ -92,10 +92,10 @@ TEST_F(PreviewCli, WithoutAPictureWritesTheBuiltinPhotographCorrected) {
 }
 
 TEST_F(PreviewCli, LargePictureGivesItsCentreKeepingTopDownRows) {
-    BmpSpec spec;
-    spec.width = 640;
-    spec.height = -480;
-    const Bytes file = qxtest::BuildBmp(spec);
+    BmpShape shape;
+    shape.width = 640;
+    shape.height = -480;
+    const Bytes file = qxtest::BuildBmp(shape);
     ASSERT_TRUE(qxtest::WriteFile(Path("in.bmp"), file));
     qx::CorrectionSettings s = WithDefaults();
     s.contrast = -2;
@@ -114,10 +114,10 @@ TEST_F(PreviewCli, LargePictureGivesItsCentreKeepingTopDownRows) {
 }
 
 TEST_F(PreviewCli, PictureWithASideOf192OrLessIsWrittenWhole) {
-    BmpSpec spec;
-    spec.width = 1000;
-    spec.height = 100;
-    const Bytes file = qxtest::BuildBmp(spec);
+    BmpShape shape;
+    shape.width = 1000;
+    shape.height = 100;
+    const Bytes file = qxtest::BuildBmp(shape);
     ASSERT_TRUE(qxtest::WriteFile(Path("in.bmp"), file));
     const Result r = Qx("--set saturation=5 --picture " + Path("in.bmp") + " " + Path("out.bmp"));
     ASSERT_EQ(r.status, 0) << r.err;
@@ -130,7 +130,7 @@ TEST_F(PreviewCli, PictureWithASideOf192OrLessIsWrittenWhole) {
 }
 
 TEST_F(PreviewCli, UnusablePictureFallsBackSayingWhyAndStillSucceeds) {
-    BmpSpec eightBit;
+    BmpShape eightBit;
     eightBit.bitCount = 8;
     ASSERT_TRUE(qxtest::WriteFile(Path("8bit.bmp"), qxtest::BuildBmp(eightBit)));
     const struct {

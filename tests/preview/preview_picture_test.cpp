@@ -14,7 +14,7 @@ namespace {
 using qx::PictureFault;
 using qx::PicturePlan;
 using qxtest::Bytes;
-using qxtest::BmpSpec;
+using qxtest::BmpShape;
 using qxtest::BuildBmp;
 using qxtest::PixelByte;
 
@@ -64,25 +64,25 @@ Bytes WithU32(Bytes b, size_t at, uint32_t v) {
 }
 
 TEST(PreviewPlan, UnusableFilesNameTheirFault) {
-    BmpSpec base;
+    BmpShape base;
     const Bytes good = BuildBmp(base);
-    BmpSpec s8 = base;
+    BmpShape s8 = base;
     s8.bitCount = 8;
-    BmpSpec s32 = base;
+    BmpShape s32 = base;
     s32.bitCount = 32;
-    BmpSpec notBm = base;
+    BmpShape notBm = base;
     notBm.type = 0x4142;  // "BA"
-    BmpSpec w0 = base;
+    BmpShape w0 = base;
     w0.width = 0;
-    BmpSpec h0 = base;
+    BmpShape h0 = base;
     h0.height = 0;
-    BmpSpec wNeg = base;
+    BmpShape wNeg = base;
     wNeg.width = -4;
-    BmpSpec huge = base;  // used whole (height <= 192) but its pixels need > 2 GB
+    BmpShape huge = base;  // used whole (height <= 192) but its pixels need > 2 GB
     huge.width = std::numeric_limits<int32_t>::max();
     huge.height = 192;
     huge.pixelRowsWritten = 0;
-    BmpSpec minHeight = base;  // |INT32_MIN| rows of 4 bytes: 8 GB
+    BmpShape minHeight = base;  // |INT32_MIN| rows of 4 bytes: 8 GB
     minHeight.width = 1;
     minHeight.height = std::numeric_limits<int32_t>::min();
     minHeight.pixelRowsWritten = 0;
@@ -130,7 +130,7 @@ TEST(PreviewPlan, CutOutOnlyWhenBothSidesExceed192) {
         {6000, 4000, true, 2904, 1904, 192, 192}, {195, 194, true, 1, 1, 192, 192},
     };
     for (const GeometryCase &c : cases) {
-        BmpSpec s;
+        BmpShape s;
         s.width = c.w;
         s.height = c.h;
         s.pixelRowsWritten = 0;  // geometry only
@@ -152,7 +152,7 @@ TEST(PreviewPlan, CutOutOnlyWhenBothSidesExceed192) {
 }
 
 TEST(PreviewPlan, HeaderKeepsTheFilesOtherFieldsAndDropsLongerHeaders) {
-    BmpSpec s;
+    BmpShape s;
     s.width = 300;
     s.height = 200;
     s.biSize = 124;  // a longer header: only its first 40 bytes are kept
@@ -186,7 +186,7 @@ void ExpectCutOut(const Bytes &px, const PicturePlan &plan, uint64_t rowsInFile)
 
 TEST(PreviewCutOut, TakesTheCentreRowByRowWithOneReadEach) {
     for (int32_t h : {480, -480}) {
-        BmpSpec s;
+        BmpShape s;
         s.width = 640;
         s.height = h;
         const Bytes file = BuildBmp(s);
@@ -202,7 +202,7 @@ TEST(PreviewCutOut, TakesTheCentreRowByRowWithOneReadEach) {
 }
 
 TEST(PreviewCutOut, RowsTheFileLacksAreZero) {
-    BmpSpec s;
+    BmpShape s;
     s.width = 640;
     s.height = 480;
     s.pixelRowsWritten = 200;  // the file stops inside the cut-out
@@ -213,7 +213,7 @@ TEST(PreviewCutOut, RowsTheFileLacksAreZero) {
 }
 
 TEST(PreviewCutOut, BytesBeyondDeclaredSizeAreZeroEvenIfTheFileHasThem) {
-    BmpSpec s;
+    BmpShape s;
     s.width = 640;
     s.height = 480;
     const uint64_t stride = qxtest::StrideOf(640);
@@ -231,7 +231,7 @@ TEST(PreviewCutOut, BytesBeyondDeclaredSizeAreZeroEvenIfTheFileHasThem) {
 }
 
 TEST(PreviewCutOut, EnormousDeclaredSizesStayIn64BitsAndReadNothingMissing) {
-    BmpSpec s;
+    BmpShape s;
     s.width = std::numeric_limits<int32_t>::max();
     s.height = std::numeric_limits<int32_t>::min();
     s.pixelRowsWritten = 0;
@@ -250,7 +250,7 @@ TEST(PreviewCutOut, EnormousDeclaredSizesStayIn64BitsAndReadNothingMissing) {
 // ---- the bytes of a picture used whole ------------------------------------------
 
 TEST(PreviewWhole, ReadsTheFullDeclaredPixelDataIncludingTheLastTwoBytes) {
-    BmpSpec s;
+    BmpShape s;
     s.width = 5;  // stride 16: one padding byte per row
     s.height = 3;
     const Bytes file = BuildBmp(s);
@@ -262,7 +262,7 @@ TEST(PreviewWhole, ReadsTheFullDeclaredPixelDataIncludingTheLastTwoBytes) {
 }
 
 TEST(PreviewWhole, MissingOrUndeclaredBytesAreZeroAndTheBlockIsNeverOverrun) {
-    BmpSpec s;
+    BmpShape s;
     s.width = 192;
     s.height = 192;
     const size_t pixelBytes = 576 * 192;
@@ -280,7 +280,7 @@ TEST(PreviewWhole, MissingOrUndeclaredBytesAreZeroAndTheBlockIsNeverOverrun) {
         {"file stops after 10 rows", 0, 10, 576 * 10},
     };
     for (const Case &c : cases) {
-        BmpSpec t = s;
+        BmpShape t = s;
         t.bfSizeDelta = c.bfSizeDelta;
         t.pixelRowsWritten = c.rowsWritten;
         Bytes file = BuildBmp(t);
@@ -297,7 +297,7 @@ TEST(PreviewWhole, MissingOrUndeclaredBytesAreZeroAndTheBlockIsNeverOverrun) {
 }
 
 TEST(PreviewWhole, PixelsStartAtBfOffBitsPastAGap) {
-    BmpSpec s;
+    BmpShape s;
     s.width = 2;
     s.height = -2;
     s.headerGap = 1024;  // a colour table the preview skips
@@ -311,7 +311,7 @@ TEST(PreviewWhole, PixelsStartAtBfOffBitsPastAGap) {
 // ---- loading as the CLI does -------------------------------------------------------
 
 TEST(PreviewLoad, CutOutWithoutScratchIsUnusableWholeNeedsNone) {
-    BmpSpec big;
+    BmpShape big;
     big.width = 300;
     big.height = 300;
     const Bytes bigFile = BuildBmp(big);
@@ -319,14 +319,14 @@ TEST(PreviewLoad, CutOutWithoutScratchIsUnusableWholeNeedsNone) {
     qx::PreviewImage image;
     EXPECT_EQ(qx::LoadPictureFile(a, nullptr, image), PictureFault::NoScratch);
 
-    const Bytes small = BuildBmp(BmpSpec{});
+    const Bytes small = BuildBmp(BmpShape{});
     qx::MemorySource b(small.data(), small.size());
     EXPECT_EQ(qx::LoadPictureFile(b, nullptr, image), PictureFault::None);
     EXPECT_EQ(image.width, 4);
 }
 
 TEST(PreviewLoad, RealFileThroughStdioMatchesMemory) {
-    BmpSpec s;
+    BmpShape s;
     s.width = 641;
     s.height = -250;
     const Bytes file = BuildBmp(s);

@@ -21,7 +21,7 @@ HINSTANCE moduleInstance = GetModuleHandleW(nullptr);
 namespace {
 
 using qxtest::Bytes;
-using qxtest::BmpSpec;
+using qxtest::BmpShape;
 
 constexpr int kTarget = 208;                       // drawing surface, square
 constexpr size_t kTargetStride = kTarget * 3 + 0;  // 624: already a multiple of 4
@@ -114,7 +114,7 @@ void WriteBytes(const std::wstring &path, const Bytes &bytes) {
 
 // A 24-bit file with pseudo-random pixels, so every correction changes bytes.
 Bytes NoisyBmp(int32_t w, int32_t h) {
-    BmpSpec s;
+    BmpShape s;
     s.width = w;
     s.height = h;
     Bytes b = qxtest::BuildBmp(s);
@@ -278,13 +278,13 @@ TEST(PreviewDraw, NoPictureShowsTheBuiltinPhotographCorrected) {
 }
 
 TEST(PreviewDraw, UnusableFilesFallBackToTheBuiltinAndForgetThePath) {
-    BmpSpec eightBit;
+    BmpShape eightBit;
     eightBit.bitCount = 8;
-    BmpSpec notBm;
+    BmpShape notBm;
     notBm.type = 0x5A4D;
-    BmpSpec bitfields;  // usable to us, refused by the platform for 24 bits
+    BmpShape bitfields;  // usable to us, refused by the platform for 24 bits
     bitfields.compression = 3;
-    BmpSpec bigNoScratch;  // a cut-out, but the page has no scratch block
+    BmpShape bigNoScratch;  // a cut-out, but the page has no scratch block
     bigNoScratch.width = 300;
     bigNoScratch.height = 300;
     const struct {
@@ -328,7 +328,7 @@ TEST(PreviewDraw, DeletedFileLeavesThePathAllZeros) {
 TEST(PreviewDraw, WithoutAnyDibSectionNothingIsDrawnNotEvenTheFrame) {
     // A module without bitmap 141, and first a file the platform refuses.
     HMODULE noBitmap = GetModuleHandleW(L"kernel32.dll");
-    BmpSpec bitfields;
+    BmpShape bitfields;
     bitfields.compression = 3;
     const std::wstring path = TempFile(L"refused.bmp");
     WriteBytes(path, qxtest::BuildBmp(bitfields));
