@@ -375,22 +375,6 @@ TEST_F(PluginCom, UnimplementedSlotsTouchNothing) {
          [](IPrintOemUI *o, void *b, DWORD *) {
              return o->UpdateExternalFonts(nullptr, GetProcessHeap(), static_cast<PWSTR>(b));
          }},
-        {"CommonUIProp document",
-         [](IPrintOemUI *o, void *b, DWORD *) {
-             return o->CommonUIProp(OEMCUIP_DOCPROP, static_cast<POEMCUIPPARAM>(b));
-         }},
-        {"CommonUIProp printer",
-         [](IPrintOemUI *o, void *b, DWORD *) {
-             return o->CommonUIProp(OEMCUIP_PRNPROP, static_cast<POEMCUIPPARAM>(b));
-         }},
-        {"DocumentPropertySheets",
-         [](IPrintOemUI *o, void *b, DWORD *) {
-             return o->DocumentPropertySheets(static_cast<PPROPSHEETUI_INFO>(b), reinterpret_cast<LPARAM>(b));
-         }},
-        {"DevicePropertySheets",
-         [](IPrintOemUI *o, void *b, DWORD *) {
-             return o->DevicePropertySheets(static_cast<PPROPSHEETUI_INFO>(b), reinterpret_cast<LPARAM>(b));
-         }},
     };
     for (const Call &c : calls) {
         SCOPED_TRACE(c.what);
