@@ -2,11 +2,11 @@
 // that shows every field of a block (bare, or found inside a larger dump).
 #include <cstdio>
 #include <cstring>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "tools/qx748/cli.h"
+#include "tools/qx748/devmode_scan.h"
 #include "uiplugin/settings/devmode_fields.h"
 #include "uiplugin/settings/private_devmode.h"
 
@@ -161,22 +161,19 @@ int Show(int argc, char **argv) {
     const std::string file = Words(argc, argv, 1, "usage: qx748 devmode show FILE [--json]", {"--json"}, &flags)[0];
     const bool json = !flags.empty();
     const Bytes data = qx::cli::ReadFile(file);
-    if (data.size() < kRecord)
+    qx::cli::DumpScan scan;
+    switch (qx::cli::ScanDevModeDump(data.data(), data.size(), scan)) {
+    case qx::cli::DumpScanResult::kTooShort:
         throw Error(file + ": " + std::to_string(data.size()) +
                     " bytes, expected a 576-byte block or a larger device-mode dump");
-    size_t offset = 0;
-    std::vector<size_t> others;
-    const bool bare = data.size() == kRecord;
-    if (!bare) {
-        const std::optional<size_t> found = qx::FindPrivateDevMode(data.data(), data.size());
-        if (!found)
-            throw Error(file + ": no private block (dwSize 576, signature 0x4E43504C) in this " +
-                        std::to_string(data.size()) + "-byte dump");
-        offset = *found;
-        for (auto next = qx::FindPrivateDevMode(data.data(), data.size(), offset + 1); next;
-             next = qx::FindPrivateDevMode(data.data(), data.size(), *next + 1))
-            others.push_back(*next);
+    case qx::cli::DumpScanResult::kNoBlock:
+        throw Error(file + ": no private block (dwSize 576, signature 0x4E43504C) in this " +
+                    std::to_string(data.size()) + "-byte dump");
+    case qx::cli::DumpScanResult::kFound: break;
     }
+    const size_t offset = scan.offset;
+    const std::vector<size_t> &others = scan.others;
+    const bool bare = scan.bare;
     const unsigned char *record = data.data() + offset;
     bool allValid = true;
     for (size_t i = 0; i < qx::kPrivateDevModeFieldCount; ++i)
