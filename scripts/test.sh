@@ -29,6 +29,16 @@ for p in "${presets[@]}"; do
   fi
   if [ "$p" = win64 ]; then scripts/wine-run --prefix "$root/build/win64/wineprefix" --stop; fi
 done
+# Fuzz targets over their corpora plus a short run each; every target counts
+# as one test case. QX_FUZZ_SECONDS=skip leaves the stage out.
+rm -f "$logdir/fuzz.log"
+fuzz_seconds=${QX_FUZZ_SECONDS:-20}
+if [ "$fuzz_seconds" != skip ]; then
+  echo "==> [fuzz] libFuzzer targets, ${fuzz_seconds} s each"
+  scripts/fuzz.sh "$fuzz_seconds" || status=1
+  cp "$root/build/fuzz/fuzz.log" "$logdir/fuzz.log" 2>/dev/null ||
+    echo "fuzz all: FAILED (scripts/fuzz.sh wrote no log)" >"$logdir/fuzz.log"
+fi
 # Count test cases: GoogleTest summaries, plus one for each non-GoogleTest ctest entry.
 python3 - "$logdir" "${presets[@]}" <<'PY'
 import re, sys, pathlib
@@ -46,6 +56,13 @@ for p in sys.argv[2:]:
     crashed = sum(1 for i, r in results if i in gtest_ids and r != "Passed")
     print(f"    [{p}] {gp + other_p} passed, {gf + other_f} failed")
     passed += gp + other_p; failed += gf + other_f + (crashed if gf == 0 else 0)
+f = logdir / "fuzz.log"
+if f.exists():
+    text = f.read_text(errors="replace")
+    fp = len(re.findall(r"^fuzz \S+: PASSED", text, re.M))
+    ff = len(re.findall(r"^fuzz \S+: FAILED", text, re.M))
+    print(f"    [fuzz] {fp} passed, {ff} failed")
+    passed += fp; failed += ff
 print(f"total: {passed} passed, {failed} failed")
 PY
 exit $status
