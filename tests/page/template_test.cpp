@@ -1,0 +1,235 @@
+// Dialog template 120 and the page's icons and strips as compiled into the
+// real QX748UI.dll, read back from its resources.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tests/frame/plugin_library.h"
+
+namespace {
+
+struct Item {
+    int32_t id;
+    const wchar_t *cls;
+    const wchar_t *text;  // "#n": a resource ordinal
+    bool visible;
+    short x, y, cx, cy;
+};
+
+const wchar_t TB[] = L"msctls_trackbar32";
+const wchar_t BT[] = L"Button";
+const wchar_t ED[] = L"Edit";
+const wchar_t ST[] = L"Static";
+
+// In template order, which is also the tab order.
+const Item kItems[] = {
+    {1004, TB, L"", true, 216, 12, 91, 12},
+    {1005, TB, L"", true, 216, 32, 91, 12},
+    {1007, TB, L"", true, 216, 51, 92, 12},
+    {1010, TB, L"", true, 216, 71, 92, 12},
+    {1030, TB, L"", true, 216, 90, 91, 12},
+    {1003, BT, L"Natural color", false, 144, 124, 205, 15},
+    {1008, TB, L"", true, 197, 141, 92, 12},
+    {1006, TB, L"", true, 198, 164, 92, 12},
+    {1009, TB, L"", true, 198, 188, 92, 12},
+    {1028, BT, L"Unsharp mask", true, 144, 221, 207, 14},
+    {1022, TB, L"", true, 211, 238, 93, 12},
+    {1023, TB, L"", true, 211, 253, 93, 12},
+    {1024, TB, L"", true, 211, 268, 94, 12},
+    {1032, ED, L"", false, 52, 251, 31, 14},
+    {1033, L"msctls_updown32", L"", false, 81, 251, 11, 13},
+    {1011, BT, L"Select file", true, 6, 145, 124, 15},
+    {1014, BT, L"Default settings", true, 6, 166, 124, 15},
+    {1012, BT, L"Save configuration", true, 6, 188, 124, 15},
+    {1013, BT, L"Load configuration", true, 6, 210, 124, 15},
+    {-1, ST, L"Brightness", true, 143, 16, 44, 8},
+    {-1, ST, L"Contrast", true, 143, 35, 44, 8},
+    {-1, ST, L"Saturation", true, 143, 54, 44, 8},
+    {-1, ST, L"Sharpness", true, 143, 74, 44, 8},
+    {1035, ST, L"Cyan", true, 146, 143, 39, 8},
+    {1037, ST, L"Magenta", true, 146, 165, 39, 8},
+    {1039, ST, L"Yellow", true, 146, 189, 39, 8},
+    {1041, ST, L"Red", true, 290, 141, 27, 8},
+    {1042, ST, L"Green", true, 290, 166, 27, 8},
+    {1043, ST, L"Blue", true, 290, 190, 27, 8},
+    {1015, ED, L"", true, 308, 12, 18, 12},
+    {1016, ED, L"", true, 308, 32, 18, 12},
+    {1017, ED, L"", true, 308, 52, 18, 12},
+    {1018, ED, L"", true, 308, 71, 18, 12},
+    {1019, ED, L"", true, 326, 139, 18, 12},
+    {1020, ED, L"", true, 326, 163, 18, 12},
+    {1021, ED, L"", true, 326, 188, 18, 12},
+    {1036, ST, L"Amount(%)", true, 146, 240, 65, 8},
+    {1038, ST, L"Radius(pixel)", true, 146, 254, 65, 8},
+    {1040, ST, L"Threshold(level)", true, 146, 270, 65, 9},
+    {1025, ED, L"", true, 317, 236, 19, 12},
+    {1026, ED, L"", true, 317, 250, 19, 12},
+    {1027, ED, L"", true, 317, 266, 19, 12},
+    {-1, BT, L"Correction", true, 141, 1, 211, 111},
+    {-1, BT, L"Color balance", true, 141, 114, 211, 101},
+    {-1, ST, L"#128", true, 191, 8, 20, 20},
+    {-1, ST, L"#129", true, 191, 28, 20, 20},
+    {-1, ST, L"#130", true, 191, 48, 20, 20},
+    {-1, ST, L"#134", true, 191, 68, 20, 20},
+    {-1, ST, L"#127", true, 200, 135, 87, 6},
+    {-1, ST, L"#128", true, 201, 157, 87, 6},
+    {-1, ST, L"#129", true, 201, 182, 87, 6},
+    {-1, BT, L"", true, 142, 213, 211, 73},
+    {-1, ST, L"#140", true, 192, 87, 20, 20},
+    {1031, ED, L"", true, 307, 90, 19, 12},
+    {-1, ST, L"Resize", true, 143, 94, 44, 8},
+    {-1, BT, L"Order ID", false, 33, 241, 65, 31},
+    {1034, BT, L"", false, 39, 252, 9, 11},
+};
+
+// Reads a dialog resource's fields in their stored order.
+class Reader {
+public:
+    Reader(const unsigned char *p, size_t size) : base_(p), end_(p + size), p_(p) {}
+    template <typename T>
+    T get() {
+        T v{};
+        if (p_ + sizeof(T) <= end_) std::memcpy(&v, p_, sizeof(T));
+        p_ += sizeof(T);
+        return v;
+    }
+    // A string or a 0xFFFF-prefixed ordinal ("#n").
+    std::wstring nameOrOrdinal() {
+        uint16_t first = get<uint16_t>();
+        if (first == 0xFFFF) return L"#" + std::to_wstring(get<uint16_t>());
+        std::wstring s;
+        while (first != 0 && p_ <= end_) {
+            s += static_cast<wchar_t>(first);
+            first = get<uint16_t>();
+        }
+        return s;
+    }
+    void alignDword() { p_ = base_ + ((p_ - base_ + 3) & ~size_t(3)); }
+    void skip(size_t n) { p_ += n; }
+    bool inside() const { return p_ <= end_; }
+
+private:
+    const unsigned char *base_, *end_, *p_;
+};
+
+// Class names compare without case (the resource compiler stores them in
+// capitals); the predefined ones may be stored as ordinals.
+std::wstring ClassName(const std::wstring &stored) {
+    if (stored == L"#128") return BT;
+    if (stored == L"#129") return ED;
+    if (stored == L"#130") return ST;
+    for (const wchar_t *known : {TB, BT, ED, ST, L"msctls_updown32"})
+        if (_wcsicmp(known, stored.c_str()) == 0) return known;
+    return stored;
+}
+
+const unsigned char *Resource(HMODULE module, const wchar_t *type, int id, size_t *size) {
+    HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(id), type);
+    if (found == nullptr) return nullptr;
+    *size = SizeofResource(module, found);
+    return static_cast<const unsigned char *>(LockResource(LoadResource(module, found)));
+}
+
+TEST(PageTemplate, Dialog120HasEveryItemInOrder) {
+    auto &lib = qxtest::PluginLibrary::Get();
+    ASSERT_TRUE(lib.loaded());
+    size_t size = 0;
+    const unsigned char *data = Resource(lib.module, RT_DIALOG, 120, &size);
+    ASSERT_NE(nullptr, data);
+    Reader r(data, size);
+    ASSERT_EQ(1, r.get<uint16_t>());
+    ASSERT_EQ(0xFFFF, r.get<uint16_t>());  // extended template
+    r.get<uint32_t>();
+    r.get<uint32_t>();
+    const uint32_t style = r.get<uint32_t>();
+    const DWORD wanted = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT;
+    EXPECT_EQ(wanted, style & wanted);
+    const uint16_t count = r.get<uint16_t>();
+    r.get<int16_t>();
+    r.get<int16_t>();
+    EXPECT_EQ(358, r.get<int16_t>());
+    EXPECT_EQ(289, r.get<int16_t>());
+    EXPECT_EQ(L"", r.nameOrOrdinal());  // menu
+    EXPECT_EQ(L"", r.nameOrOrdinal());  // class
+    EXPECT_EQ(L"Color correction", r.nameOrOrdinal());
+    EXPECT_EQ(8, r.get<uint16_t>());
+    r.get<uint16_t>();
+    r.get<uint16_t>();
+    EXPECT_EQ(L"MS Shell Dlg", r.nameOrOrdinal());
+    ASSERT_EQ(sizeof kItems / sizeof kItems[0], count);
+
+    for (const Item &want : kItems) {
+        SCOPED_TRACE(testing::Message() << "item " << (&want - kItems) << " id " << want.id);
+        r.alignDword();
+        r.get<uint32_t>();
+        r.get<uint32_t>();
+        const uint32_t itemStyle = r.get<uint32_t>();
+        const int16_t x = r.get<int16_t>(), y = r.get<int16_t>(), cx = r.get<int16_t>(), cy = r.get<int16_t>();
+        const int32_t id = r.get<int32_t>();
+        const std::wstring cls = ClassName(r.nameOrOrdinal());
+        const std::wstring text = r.nameOrOrdinal();
+        r.skip(r.get<uint16_t>());
+        ASSERT_TRUE(r.inside());
+        EXPECT_EQ(want.id, id);
+        EXPECT_EQ(std::wstring(want.cls), cls);
+        EXPECT_EQ(std::wstring(want.text), text);
+        EXPECT_EQ(want.visible, (itemStyle & WS_VISIBLE) != 0);
+        EXPECT_EQ(want.x, x);
+        EXPECT_EQ(want.y, y);
+        EXPECT_EQ(want.cx, cx);
+        EXPECT_EQ(want.cy, cy);
+        if (cls == TB) EXPECT_EQ(DWORD(TBS_HORZ | TBS_AUTOTICKS | WS_TABSTOP), itemStyle & (TBS_VERT | TBS_AUTOTICKS | WS_TABSTOP));
+        if (want.id >= 1015 && want.id <= 1031 && cls == ED)
+            EXPECT_EQ(DWORD(ES_RIGHT | ES_READONLY | WS_BORDER), itemStyle & (ES_RIGHT | ES_READONLY | WS_BORDER));
+        if (want.id == 1033)
+            EXPECT_EQ(DWORD(UDS_ARROWKEYS | UDS_AUTOBUDDY | UDS_SETBUDDYINT | UDS_NOTHOUSANDS),
+                      itemStyle & (UDS_ARROWKEYS | UDS_AUTOBUDDY | UDS_SETBUDDYINT | UDS_NOTHOUSANDS));
+        if (want.id == 1003 || want.id == 1028) EXPECT_TRUE(itemStyle & BS_PUSHLIKE);
+    }
+}
+
+TEST(PageTemplate, IconsAre32By32In16ColoursAndStripsAre130By8) {
+    auto &lib = qxtest::PluginLibrary::Get();
+    ASSERT_TRUE(lib.loaded());
+    for (int id : {128, 129, 130, 134, 140}) {
+        SCOPED_TRACE(id);
+        size_t size = 0;
+        const unsigned char *group = Resource(lib.module, RT_GROUP_ICON, id, &size);
+        ASSERT_NE(nullptr, group);
+        ASSERT_GE(size, 6u + 14u);
+        uint16_t images;
+        std::memcpy(&images, group + 4, 2);
+        ASSERT_EQ(1, images);
+        EXPECT_EQ(32, group[6]);      // width
+        EXPECT_EQ(32, group[7]);      // height
+        EXPECT_EQ(16, group[8]);      // colours
+        uint16_t imageId;
+        std::memcpy(&imageId, group + 6 + 12, 2);
+        const unsigned char *image = Resource(lib.module, RT_ICON, imageId, &size);
+        ASSERT_NE(nullptr, image);
+        BITMAPINFOHEADER h;
+        std::memcpy(&h, image, sizeof h);
+        EXPECT_EQ(32, h.biWidth);
+        EXPECT_EQ(64, h.biHeight);  // colour and mask
+        EXPECT_EQ(4, h.biBitCount);
+    }
+    for (int id : {127, 128, 129}) {
+        SCOPED_TRACE(id);
+        size_t size = 0;
+        const unsigned char *bitmap = Resource(lib.module, RT_BITMAP, id, &size);
+        ASSERT_NE(nullptr, bitmap);
+        BITMAPINFOHEADER h;
+        std::memcpy(&h, bitmap, sizeof h);
+        EXPECT_EQ(130, h.biWidth);
+        EXPECT_EQ(8, h.biHeight);
+        EXPECT_EQ(4, h.biBitCount);
+    }
+}
+
+}  // namespace
