@@ -4,23 +4,39 @@
 #   dist/tools/ qx748.exe (x64) and qx748 (Linux)
 #   dist/SHA256SUMS, dist/THIRD-PARTY-NOTICES.md
 # then checks the tree (machine types, exports, imports, versions, sums).
+#   scripts/dist.sh            (QX_JOBS=N to limit parallel compiles)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 scripts/deps.sh python3
-jobs=$(nproc)
-build() {  # name toolchain-or-empty
-  local dir="$root/build/release-$1"
-  local args=(-S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQX_BUILD_TESTS=OFF -DQX_BUILD_BENCH=OFF)
-  [ -n "$2" ] && args+=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/$2")
-  echo "==> Release build: $1"
-  cmake "${args[@]}" >/dev/null
-  cmake --build "$dir" -j "$jobs" | tail -1
-}
-build x64 mingw-w64-x86_64.cmake
-build x86 mingw-w64-i686.cmake
-build linux ""
+jobs=${QX_JOBS:-$(nproc)}
+logs="$root/build/release-logs"
+mkdir -p "$logs"
+start=$SECONDS
 
+if [ -d .git ] && [ -n "$(git status --porcelain --untracked-files=no 2>/dev/null)" ]; then
+  echo "==> Note: the working tree has uncommitted changes; they go into this drop"
+fi
+
+build() {  # name toolchain-or-empty target...
+  local name=$1 toolchain=$2; shift 2
+  local dir="$root/build/release-$name" t0=$SECONDS
+  local args=(-S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQX_BUILD_TESTS=OFF -DQX_BUILD_BENCH=OFF)
+  [ -n "$toolchain" ] && args+=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain")
+  echo "==> Release build: $name ($*)"
+  if ! { cmake "${args[@]}" >"$logs/$name.configure.log" 2>&1 &&
+         cmake --build "$dir" -j "$jobs" --target "$@" >"$logs/$name.build.log" 2>&1; }; then
+    tail -40 "$logs/$name.configure.log" "$logs/$name.build.log" 2>/dev/null || true
+    echo "==> Release build $name FAILED (logs in $logs)"
+    exit 1
+  fi
+  echo "    done in $((SECONDS - t0)) s"
+}
+build x64 mingw-w64-x86_64.cmake QX748UI QX748SP qx748
+build x86 mingw-w64-i686.cmake QX748UI QX748SP
+build linux "" qx748
+
+echo "==> Laying out dist/"
 dist="$root/dist"
 rm -rf "$dist"
 mkdir -p "$dist/x64" "$dist/x86" "$dist/tools"
@@ -32,6 +48,14 @@ cp "$root/build/release-x64/tools/qx748/qx748.exe" "$root/build/release-linux/to
 x86_64-w64-mingw32-strip "$dist"/x64/*.dll "$dist/tools/qx748.exe"
 i686-w64-mingw32-strip "$dist"/x86/*.dll
 strip "$dist/tools/qx748"
+
+attribution="$root/uiplugin/resources/builtin-preview.ATTRIBUTION.md"
+# The body of the "## Credit line" section, up to the next heading.
+credit=$(awk '/^## /{inside = ($0 == "## Credit line"); next} inside' "$attribution")
+if ! grep -q '^>' <<<"$credit"; then
+  echo "==> No credit line under '## Credit line' in $attribution" >&2
+  exit 1
+fi
 {
   echo "# Third-party notices"
   echo
@@ -39,9 +63,10 @@ strip "$dist/tools/qx748"
   echo "(bitmap resource 141). It is not covered by the product's own licence and"
   echo "stays under its own:"
   echo
-  sed -n '/^## Credit line/,/^## /p' "$root/uiplugin/resources/builtin-preview.ATTRIBUTION.md" | sed '1d;$d'
+  sed -e '/./,$!d' <<<"$credit"
 } > "$dist/THIRD-PARTY-NOTICES.md"
-(cd "$dist" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | sort | xargs sha256sum > SHA256SUMS)
+(cd "$dist" && find . -type f ! -name SHA256SUMS -printf '%P\0' | sort -z | xargs -0 sha256sum > SHA256SUMS)
+
 echo "==> Checking dist/"
-python3 "$root/tools/dist/check_dist.py" "$dist"
-echo "==> Release drop is in $dist"
+python3 "$root/tools/dist/check_dist.py" "$dist" --credit "$attribution"
+echo "==> Release drop is in $dist ($((SECONDS - start)) s)"
