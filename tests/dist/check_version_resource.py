@@ -12,9 +12,9 @@ import sys
 
 def main():
     checker, path, major, minor = sys.argv[1], pathlib.Path(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4])
-    spec = importlib.util.spec_from_file_location("check_dist", checker)
-    check_dist = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(check_dist)
+    found = importlib.util.spec_from_file_location("check_dist", checker)
+    check_dist = importlib.util.module_from_spec(found)
+    found.loader.exec_module(check_dist)
     pe = check_dist.PE(path.read_bytes())
     resource = pe.version_resource()
     if resource is None:
