@@ -292,7 +292,7 @@ def main(argv):
             imports = exe.imports()
             foreign = [d for d in imports if d.lower() not in SYSTEM_DLLS and not d.lower().startswith("api-ms-win-")]
             check(imports and not foreign, f"tools/qx748.exe imports system DLLs only ({imports})")
-        except PEError as e:
+        except (PEError, struct.error) as e:
             check(False, f"tools/qx748.exe is a readable PE image ({e})")
 
     sums = dist / "SHA256SUMS"
