@@ -62,7 +62,9 @@ protected:
         std::memset(privateDevMode, 0, sizeof privateDevMode);
     }
     void TearDown() override {
-        if (plugin != nullptr) EXPECT_EQ(0u, plugin->Release());
+        if (plugin != nullptr) {
+            EXPECT_EQ(0u, plugin->Release());
+        }
         if (heap != nullptr) HeapDestroy(heap);
     }
     PROPSHEETUI_INFO SheetInfo(WORD reason, LPARAM lParamInit = 0) {

@@ -261,7 +261,7 @@ TEST_F(ColorPage, LoadRefusesForeignAndShortFiles) {
 }
 
 TEST_F(ColorPage, SelectFileTakesOnly24BitBitmaps) {
-    PageSheet &s = Open();
+    Open();
     const std::wstring good = folder + L"good.bmp";
     WriteFileBytes(good, Bitmap(24));
     ClickWithFile(1011, good);

@@ -36,6 +36,8 @@ BOOL CALLBACK CollectStatic(HWND child, LPARAM lParam) {
     return TRUE;
 }
 
+INT_PTR CALLBACK BlankPageProc(HWND, UINT, WPARAM, LPARAM) { return 0; }
+
 }  // namespace
 
 PageSheet::PageSheet(unsigned char *privateDevMode) {
@@ -72,7 +74,7 @@ PageSheet::PageSheet(unsigned char *privateDevMode) {
     other.dwFlags = PSP_DLGINDIRECT | PSP_USETITLE;
     other.pResource = dlg;
     other.pszTitle = L"Other";
-    other.pfnDlgProc = [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return 0; };
+    other.pfnDlgProc = BlankPageProc;
     otherPage_ = CreatePropertySheetPageW(&other);
 
     HPROPSHEETPAGE pages[] = {reinterpret_cast<HPROPSHEETPAGE>(added_), otherPage_};

@@ -184,13 +184,19 @@ TEST(PageTemplate, Dialog120HasEveryItemInOrder) {
         EXPECT_EQ(want.y, y);
         EXPECT_EQ(want.cx, cx);
         EXPECT_EQ(want.cy, cy);
-        if (cls == TB) EXPECT_EQ(DWORD(TBS_HORZ | TBS_AUTOTICKS | WS_TABSTOP), itemStyle & (TBS_VERT | TBS_AUTOTICKS | WS_TABSTOP));
-        if (want.id >= 1015 && want.id <= 1031 && cls == ED)
+        if (cls == TB) {
+            EXPECT_EQ(DWORD(TBS_HORZ | TBS_AUTOTICKS | WS_TABSTOP), itemStyle & (TBS_VERT | TBS_AUTOTICKS | WS_TABSTOP));
+        }
+        if (want.id >= 1015 && want.id <= 1031 && cls == ED) {
             EXPECT_EQ(DWORD(ES_RIGHT | ES_READONLY | WS_BORDER), itemStyle & (ES_RIGHT | ES_READONLY | WS_BORDER));
-        if (want.id == 1033)
+        }
+        if (want.id == 1033) {
             EXPECT_EQ(DWORD(UDS_ARROWKEYS | UDS_AUTOBUDDY | UDS_SETBUDDYINT | UDS_NOTHOUSANDS),
                       itemStyle & (UDS_ARROWKEYS | UDS_AUTOBUDDY | UDS_SETBUDDYINT | UDS_NOTHOUSANDS));
-        if (want.id == 1003 || want.id == 1028) EXPECT_TRUE(itemStyle & BS_PUSHLIKE);
+        }
+        if (want.id == 1003 || want.id == 1028) {
+            EXPECT_TRUE(itemStyle & BS_PUSHLIKE);
+        }
     }
 }
 
