@@ -44,6 +44,7 @@ public:
     void ReleasePlugin();
 
     IPrintOemUI *plugin() const { return object; }
+    HMODULE module() const { return library; }
     DEVMODEW *publicDevMode() { return &documentDevMode; }
     void *privateDevMode() { return privateBlock.empty() ? nullptr : privateBlock.data(); }
 

@@ -2,16 +2,23 @@
 // QX748UI.dll as Windows does, makes the driver UI's calls in its order,
 // prints each call and its result, and fails on any result the contract
 // does not allow.
-//   qx748host.exe [PATH\QX748UI.dll]     (default: next to this program)
+//   qx748host.exe [MODE] [PATH\QX748UI.dll]   (default: next to this program)
+// MODE: none, the calls of a driver UI that opens no sheet; --document or
+// --printer, that sheet on the screen for a person, the record printed when
+// it closes; --script, both sheets run by the host (controls set, Apply);
+// --screenshot DIR, the same with pictures of both sheets in DIR.
 // Exit codes: 0 all results allowed, 1 a contract violation, 2 the plug-in
 // could not be loaded or the command line is wrong.
 #include <windows.h>
+#include <commctrl.h>
+#include <objbase.h>
 #include <shellapi.h>
 
 #include <cstdio>
 #include <string>
 
 #include "tools/host/host_session.h"
+#include "tools/host/sheets.h"
 #include "tools/host/transcript.h"
 
 namespace {
@@ -28,9 +35,14 @@ std::wstring DefaultPluginPath() {
     return (slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1)) + L"QX748UI.dll";
 }
 
+enum class Mode { kCalls, kDocument, kPrinter, kScript };
+
 void PrintUsage() {
-    std::printf("usage: qx748host.exe [PATH\\QX748UI.dll]\n"
-                "Drives the plug-in through the printer driver UI's calls and prints a transcript.\n");
+    std::printf("usage: qx748host.exe [--document | --printer | --script | --screenshot DIR] [PATH\\QX748UI.dll]\n"
+                "Drives the plug-in through the printer driver UI's calls and prints a transcript.\n"
+                "  --document, --printer  show that property sheet; the record is printed when it closes\n"
+                "  --script               run both sheets with scripted changes and Apply, no window needed\n"
+                "  --screenshot DIR       the same, writing color-correction.png and version.png to DIR\n");
 }
 
 }  // namespace
@@ -39,13 +51,31 @@ int main() {
     int argc = 0;
     LPWSTR *argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     if (argv == nullptr) return kExitUsage;
-    std::wstring pluginPath;
+    std::wstring pluginPath, screenshotDir;
+    Mode mode = Mode::kCalls;
+    bool modeGiven = false;
     for (int i = 1; i < argc; ++i) {
         std::wstring arg = argv[i];
         if (arg == L"--help" || arg == L"-h") {
             PrintUsage();
             LocalFree(argv);
             return 0;
+        }
+        Mode chosen = Mode::kCalls;
+        if (arg == L"--document") chosen = Mode::kDocument;
+        if (arg == L"--printer") chosen = Mode::kPrinter;
+        if (arg == L"--script") chosen = Mode::kScript;
+        if (arg == L"--screenshot") {
+            if (i + 1 >= argc) chosen = Mode::kCalls;  // no folder: refused below
+            else {
+                chosen = Mode::kScript;
+                screenshotDir = argv[++i];
+            }
+        }
+        if (chosen != Mode::kCalls && !modeGiven) {
+            mode = chosen;
+            modeGiven = true;
+            continue;
         }
         if (arg.rfind(L"--", 0) == 0 || !pluginPath.empty()) {
             std::fprintf(stderr, "qx748host: unexpected argument %s\n", qxhost::Utf8(arg.c_str()).c_str());
@@ -73,6 +103,25 @@ int main() {
     session.QueryInfo();
     session.RunDevModeRequests();
     session.QueryColorProfile();
+    if (mode != Mode::kCalls) {
+        INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_WIN95_CLASSES | ICC_BAR_CLASSES | ICC_UPDOWN_CLASS |
+                                                    ICC_STANDARD_CLASSES | ICC_TAB_CLASSES};
+        InitCommonControlsEx(&icc);
+        const bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));  // the PNG encoder
+        qxhost::SheetScenes scenes(session, transcript);
+        qxhost::SheetRun run;
+        run.show = mode == Mode::kScript ? qxhost::SheetShow::kScripted : qxhost::SheetShow::kInteractive;
+        if (mode == Mode::kScript && !screenshotDir.empty()) {
+            for (wchar_t &c : screenshotDir)
+                if (c == L'/') c = L'\\';
+            CreateDirectoryW(screenshotDir.c_str(), nullptr);
+            run.screenshotDir = screenshotDir;
+        }
+        if (mode == Mode::kDocument || mode == Mode::kScript) scenes.RunDocumentSheet(run);
+        if (mode == Mode::kPrinter || mode == Mode::kScript) scenes.RunPrinterSheet(run);
+        scenes.PrintRecord();
+        if (com) CoUninitialize();
+    }
     session.ReleasePlugin();
 
     std::printf("\nqx748host: %d contract violation%s\n", transcript.violations(),
