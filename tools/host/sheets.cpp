@@ -226,6 +226,12 @@ void SheetScenes::RunDocumentSheet(const SheetRun &run) {
         log_.Violation("the document sheet needs the plug-in and its private block");
         return;
     }
+    // The document as stored before anyone applied this sheet: the flag
+    // that only an Apply sets starts clear, so the run shows who sets it.
+    qx::PrivateDevMode opened = qx::ReadPrivateDevMode(record);
+    opened.appliedFlag = 0;
+    qx::WritePrivateDevMode(opened, record);
+    log_.Note("the document opens with appliedFlag 0");
     HostSheet sheet;
     sheet.name = "document";
     Active active(this, &sheet, &log_);

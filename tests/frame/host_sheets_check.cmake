@@ -1,0 +1,59 @@
+# Runs qx748host --script (both property sheets, driven by the host) and
+# checks its transcript: the pages and their handles, the page's result
+# reported for its own handle on Apply, the common UI's Apply callback
+# marking the record, and the scripted settings in the final record.
+#   cmake -DEMULATOR=a|b|c -DHOST=exe -DPLUGIN=dll -P host_sheets_check.cmake
+string(REPLACE "|" ";" emulator "${EMULATOR}")
+execute_process(COMMAND ${emulator} ${HOST} --script ${PLUGIN}
+                OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc TIMEOUT 150)
+message("${out}")
+set(failures "")
+function(expect what regex)
+  if(NOT out MATCHES "${regex}")
+    set(failures "${failures}\n  ${what} (no match for: ${regex})" PARENT_SCOPE)
+  endif()
+endfunction()
+
+if(NOT rc EQUAL 0)
+  string(APPEND failures "\n  exit code ${rc}, expected 0 ${err}")
+endif()
+expect("no contract violations" "qx748host: 0 contract violations")
+
+# The document sheet: one page, INIT's Result its count, the context keeping
+# the very handle the add call returned.
+if(out MATCHES "CPSFUNC_ADD_PROPSHEETPAGEW\\) +-> ([0-9a-fA-F]+), template 120")
+  set(colorPage "${CMAKE_MATCH_1}")
+else()
+  string(APPEND failures "\n  the Color correction page (template 120) was not added")
+  set(colorPage "none")
+endif()
+expect("INIT reports the page count" "DocumentPropertySheets\\(PROPSHEETUI_REASON_INIT\\) +-> S_OK, Result 1, pages 1\n")
+expect("the context holds the page handle" "page context: pageHandle ${colorPage},")
+expect("the document opens unapplied" "the document opens with appliedFlag 0\n")
+
+# Apply: the page reports CPSUI_OK for its own handle, then the common UI's
+# callback sets appliedFlag, in that order, both before PSM_APPLY returns.
+expect("Apply: SET_RESULT for the page, then APPLYNOW marks the record"
+       "CPSFUNC_SET_RESULT\\) +-> 1, sheet [0-9a-fA-F]+, page ${colorPage}, result 1\n[^\n]*OEMCUIPCallback\\(CPSUICB_REASON_APPLYNOW\\) +-> 0, appliedFlag 1\n[^\n]*PSM_APPLY +-> 1, 1 Apply reached")
+expect("the sheet's result passed on" "DocumentPropertySheets\\(PROPSHEETUI_REASON_SET_RESULT\\) +-> S_OK, Result 1 for sheet result 1")
+expect("document DESTROY" "DocumentPropertySheets\\(PROPSHEETUI_REASON_DESTROY\\) +-> S_OK, Result 1")
+
+# The printer sheet: no items, INIT's Result the Version page's handle.
+expect("no printer items" "CommonUIProp\\(OEMCUIP_PRNPROP, no items\\) +-> S_OK, cOEMOptItems 0")
+if(out MATCHES "CPSFUNC_ADD_PROPSHEETPAGEW\\) +-> ([0-9a-fA-F]+), template 106")
+  expect("printer INIT reports the page handle"
+         "DevicePropertySheets\\(PROPSHEETUI_REASON_INIT\\) +-> S_OK, Result ${CMAKE_MATCH_1}, pages 1")
+else()
+  string(APPEND failures "\n  the Version page (template 106) was not added")
+endif()
+expect("the plug-in's sheet title" "DevicePropertySheets\\(PROPSHEETUI_REASON_GET_INFO_HEADER\\) +-> S_OK, Result 1, title \"OEM UI Page\"")
+
+# The record after both sheets: what the script changed, and nothing else.
+foreach(field "brightness +3" "contrast +0" "saturation +5" "cyanRed +0" "sharpness +0" "unsharpMask +1"
+              "unsharpAmount +5" "unsharpRadius +10" "unsharpThreshold +5" "appliedFlag +1")
+  expect("record field ${field}" "\n +${field}\n")
+endforeach()
+
+if(failures)
+  message(FATAL_ERROR "host sheet transcript checks failed:${failures}")
+endif()
