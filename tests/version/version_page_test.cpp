@@ -374,8 +374,8 @@ TEST_F(VersionPageTest, LinksAreUnderlinedUntilThePageGoes) {
         LOGFONTW font;
         ASSERT_EQ(static_cast<int>(sizeof font), GetObjectW(plain, sizeof font, &font));
         EXPECT_EQ(0, font.lfUnderline);
-        EXPECT_EQ(L"https://www.qx748-imaging.example/", sheet.Text(IDC_WEB_LINK));
-        EXPECT_EQ(L"mailto:support@qx748-imaging.example", sheet.Text(IDC_MAIL_LINK));
+        EXPECT_EQ(L"https://qx748.test/", sheet.Text(IDC_WEB_LINK));
+        EXPECT_EQ(L"mailto:info@qx748.test", sheet.Text(IDC_MAIL_LINK));
     }
     // Released with the page window.
     EXPECT_EQ(0u, GetObjectType(underlined[0]));
