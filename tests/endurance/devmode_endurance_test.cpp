@@ -13,6 +13,7 @@
 #include "tests/frame/plugin_library.h"
 // After the platform headers that plugin_library.h brings in.
 #include <psapi.h>
+#include "tests/support/heap_busy.h"
 #include "uiplugin/settings/devmode_fields.h"
 #include "uiplugin/settings/private_devmode.h"
 
@@ -36,25 +37,6 @@ struct Figures {
     int64_t heapBusy = -1;     // bytes in busy blocks of all the process's heaps, -1 when not walkable
 };
 
-// Busy bytes of every heap of the process: the C runtime of the DLL and of
-// this program may keep heaps of their own beside the process heap.
-int64_t HeapBusyBytes() {
-    std::vector<HANDLE> heaps(GetProcessHeaps(0, nullptr) + 16);
-    const DWORD n = GetProcessHeaps(static_cast<DWORD>(heaps.size()), heaps.data());
-    if (n == 0 || n > heaps.size()) return -1;
-    int64_t busy = 0;
-    for (DWORD i = 0; i < n; ++i) {
-        if (!HeapLock(heaps[i])) return -1;
-        PROCESS_HEAP_ENTRY e = {};
-        while (HeapWalk(heaps[i], &e))
-            if (e.wFlags & PROCESS_HEAP_ENTRY_BUSY) busy += e.cbData;
-        const DWORD end = GetLastError();
-        HeapUnlock(heaps[i]);
-        if (end != ERROR_NO_MORE_ITEMS) return -1;
-    }
-    return busy;
-}
-
 Figures Measure() {
     Figures f;
     HANDLE self = GetCurrentProcess();
@@ -68,7 +50,7 @@ Figures Measure() {
         f.pagefile = static_cast<int64_t>(pmc.PagefileUsage);
         f.workingSet = static_cast<int64_t>(pmc.WorkingSetSize);
     }
-    f.heapBusy = HeapBusyBytes();
+    f.heapBusy = qxtest::HeapBusyBytes();
     return f;
 }
 

@@ -14,6 +14,7 @@
 #include "tests/page/page_harness.h"
 // After the platform headers.
 #include <psapi.h>
+#include "tests/support/heap_busy.h"
 #include "uiplugin/settings/private_devmode.h"
 
 namespace {
@@ -39,27 +40,12 @@ struct Figures {
     int64_t heapBusy;
 };
 
-int64_t HeapBusyBytes() {
-    std::vector<HANDLE> heaps(GetProcessHeaps(0, nullptr) + 16);
-    const DWORD n = GetProcessHeaps(static_cast<DWORD>(heaps.size()), heaps.data());
-    if (n == 0 || n > heaps.size()) return -1;
-    int64_t busy = 0;
-    for (DWORD i = 0; i < n; ++i) {
-        if (!HeapLock(heaps[i])) return -1;
-        PROCESS_HEAP_ENTRY e = {};
-        while (HeapWalk(heaps[i], &e))
-            if (e.wFlags & PROCESS_HEAP_ENTRY_BUSY) busy += e.cbData;
-        HeapUnlock(heaps[i]);
-    }
-    return busy;
-}
-
 Figures Measure() {
     Figures f{};
     HANDLE probe = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     f.nextHandle = reinterpret_cast<uintptr_t>(probe);
     CloseHandle(probe);
-    f.heapBusy = HeapBusyBytes();
+    f.heapBusy = qxtest::HeapBusyBytes();
     f.gdi = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
     f.user = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
     GetProcessHandleCount(GetCurrentProcess(), &f.handles);

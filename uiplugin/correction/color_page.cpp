@@ -15,6 +15,7 @@
 #include "uiplugin/correction/preview_picture.h"
 #include "uiplugin/correction/preview_render.h"
 #include "uiplugin/frame/property_sheets.h"
+#include "uiplugin/frame/unique_file.h"
 #include "uiplugin/resources/resource_ids.h"
 
 namespace {
@@ -23,25 +24,6 @@ const wchar_t kScratchProperty[] = L"QX748.PreviewScratch";
 constexpr DWORD kFileNameChars = 260;
 
 // ---- owners ----------------------------------------------------------------
-
-class File {
-public:
-    explicit File(HANDLE h) : h_(h) {}
-    ~File() {
-        if (valid()) CloseHandle(h_);
-    }
-    File(const File &) = delete;
-    File &operator=(const File &) = delete;
-    bool valid() const { return h_ != INVALID_HANDLE_VALUE && h_ != nullptr; }
-    HANDLE get() const { return h_; }
-    void close() {
-        if (valid()) CloseHandle(h_);
-        h_ = nullptr;
-    }
-
-private:
-    HANDLE h_;
-};
 
 class HeapBlock {
 public:
@@ -190,7 +172,7 @@ DWORD ReadUpTo(HANDLE file, void *buffer, DWORD bytes) {
 void SelectPicture(HWND page, unsigned char *record) {
     wchar_t path[kFileNameChars];
     if (!AskForFile(page, FileDialog::kSelectPicture, path)) return;
-    File file(OpenForReading(path));
+    UniqueFile file(OpenForReading(path));
     if (!file.valid()) return Message(L"Could not open file.");
 
     unsigned char header[14];
@@ -225,7 +207,7 @@ void SelectPicture(HWND page, unsigned char *record) {
 void SaveSettings(HWND page) {
     wchar_t path[kFileNameChars];
     if (!AskForFile(page, FileDialog::kSaveSettings, path)) return;
-    File file(CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+    UniqueFile file(CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                           FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) return Message(L"Could not open file.");
     qx::CorrectionSettings settings{};
@@ -238,7 +220,7 @@ void SaveSettings(HWND page) {
 void LoadSettings(HWND page, const unsigned char *record) {
     wchar_t path[kFileNameChars];
     if (!AskForFile(page, FileDialog::kLoadSettings, path)) return;
-    File file(OpenForReading(path));
+    UniqueFile file(OpenForReading(path));
     if (!file.valid()) return Message(L"Could not open file.");
     unsigned char bytes[qx::kColorCorrectionFileSize] = {};
     const DWORD got = ReadUpTo(file.get(), bytes, sizeof bytes);

@@ -8,26 +8,12 @@
 #include "uiplugin/correction/image_correction.h"
 #include "uiplugin/correction/preview_picture.h"
 #include "uiplugin/frame/module.h"
+#include "uiplugin/frame/unique_file.h"
 #include "uiplugin/resources/resource_ids.h"
 
 namespace {
 
 // ---- owners ----------------------------------------------------------------
-
-class FileHandle {
-public:
-    explicit FileHandle(HANDLE h) : h_(h) {}
-    ~FileHandle() {
-        if (valid()) CloseHandle(h_);
-    }
-    FileHandle(const FileHandle &) = delete;
-    FileHandle &operator=(const FileHandle &) = delete;
-    bool valid() const { return h_ != INVALID_HANDLE_VALUE && h_ != nullptr; }
-    HANDLE get() const { return h_; }
-
-private:
-    HANDLE h_;
-};
 
 class Bitmap {
 public:
@@ -163,7 +149,7 @@ bool CreateSection(HDC dc, const qx::InfoHeader &header, int32_t width, uint32_t
 }
 
 bool LoadFilePicture(const wchar_t *path, unsigned char *scratch, Picture &pic) {
-    FileHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    UniqueFile file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) return false;
     HandleSource source(file.get());

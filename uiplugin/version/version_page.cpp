@@ -9,6 +9,7 @@
 #include <new>
 #include <string>
 
+#include "uiplugin/frame/unique_file.h"
 #include "uiplugin/resources/resource_ids.h"
 
 LONG webLinkHot = 0;
@@ -39,21 +40,6 @@ constexpr DriverFile kDriverFiles[] = {
 };
 
 constexpr COLORREF kLinkColour = 0xEE0000;  // red 0, green 0, blue 238
-
-class UniqueFile {
-public:
-    explicit UniqueFile(HANDLE handle) : handle_(handle) {}
-    ~UniqueFile() {
-        if (valid()) CloseHandle(handle_);
-    }
-    UniqueFile(const UniqueFile&) = delete;
-    UniqueFile& operator=(const UniqueFile&) = delete;
-    bool valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
 
 class UniqueKey {
 public:
