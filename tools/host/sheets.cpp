@@ -161,6 +161,26 @@ PROPSHEETUI_INFO SheetInfo(HostSheet &sheet, WORD reason, LPARAM lParamInit) {
     return info;
 }
 
+// After the sheet has closed: its result, then its end, as the driver UI
+// reports them to the plug-in.
+void CloseSheet(Transcript &log, IPrintOemUI *plugin, SheetSlot slot, const char *slotName, HostSheet &sheet,
+                LPARAM outcome) {
+    SETRESULT_INFO setResult = {};
+    setResult.cbSize = sizeof setResult;
+    setResult.hSetResult = static_cast<HANDLE>(&sheet);
+    setResult.Result = outcome;
+    PROPSHEETUI_INFO info = SheetInfo(sheet, PROPSHEETUI_REASON_SET_RESULT, 0);
+    HRESULT hr = (plugin->*slot)(&info, reinterpret_cast<LPARAM>(&setResult));
+    log.Call(Format("%s(PROPSHEETUI_REASON_SET_RESULT)", slotName).c_str(), HresultText(hr),
+             Format("Result %ld for sheet result %ld", static_cast<long>(info.Result), static_cast<long>(outcome)));
+    if (hr != S_OK || static_cast<LPARAM>(info.Result) != outcome) log.Violation("SET_RESULT passes the sheet's result on");
+    info = SheetInfo(sheet, PROPSHEETUI_REASON_DESTROY, 0);
+    hr = (plugin->*slot)(&info, 0);
+    log.Call(Format("%s(PROPSHEETUI_REASON_DESTROY)", slotName).c_str(), HresultText(hr),
+             Format("Result %ld", static_cast<long>(info.Result)));
+    if (hr != S_OK) log.Violation("DESTROY must succeed");
+}
+
 std::wstring JoinPath(const std::wstring &dir, const wchar_t *name) {
     if (dir.empty()) return name;
     wchar_t last = dir.back();
@@ -366,20 +386,7 @@ void SheetScenes::RunDocumentSheet(const SheetRun &run) {
         }
     }
 
-    SETRESULT_INFO setResult = {};
-    setResult.cbSize = sizeof setResult;
-    setResult.hSetResult = static_cast<HANDLE>(&sheet);
-    setResult.Result = outcome;
-    info = SheetInfo(sheet, PROPSHEETUI_REASON_SET_RESULT, 0);
-    hr = plugin->DocumentPropertySheets(&info, reinterpret_cast<LPARAM>(&setResult));
-    log_.Call("DocumentPropertySheets(PROPSHEETUI_REASON_SET_RESULT)", HresultText(hr),
-              Format("Result %ld for sheet result %ld", static_cast<long>(info.Result), static_cast<long>(outcome)));
-    if (hr != S_OK || static_cast<LPARAM>(info.Result) != outcome) log_.Violation("SET_RESULT passes the sheet's result on");
-    info = SheetInfo(sheet, PROPSHEETUI_REASON_DESTROY, 0);
-    hr = plugin->DocumentPropertySheets(&info, 0);
-    log_.Call("DocumentPropertySheets(PROPSHEETUI_REASON_DESTROY)", HresultText(hr),
-              Format("Result %ld", static_cast<long>(info.Result)));
-    if (hr != S_OK) log_.Violation("DESTROY must succeed");
+    CloseSheet(log_, plugin, &IPrintOemUI::DocumentPropertySheets, "DocumentPropertySheets", sheet, outcome);
     commonUi_ = nullptr;
     items_ = nullptr;
     sheet_ = nullptr;
@@ -472,20 +479,7 @@ void SheetScenes::RunPrinterSheet(const SheetRun &run) {
         }
     }
 
-    SETRESULT_INFO setResult = {};
-    setResult.cbSize = sizeof setResult;
-    setResult.hSetResult = static_cast<HANDLE>(&sheet);
-    setResult.Result = outcome;
-    info = SheetInfo(sheet, PROPSHEETUI_REASON_SET_RESULT, 0);
-    hr = plugin->DevicePropertySheets(&info, reinterpret_cast<LPARAM>(&setResult));
-    log_.Call("DevicePropertySheets(PROPSHEETUI_REASON_SET_RESULT)", HresultText(hr),
-              Format("Result %ld for sheet result %ld", static_cast<long>(info.Result), static_cast<long>(outcome)));
-    if (hr != S_OK || static_cast<LPARAM>(info.Result) != outcome) log_.Violation("SET_RESULT passes the sheet's result on");
-    info = SheetInfo(sheet, PROPSHEETUI_REASON_DESTROY, 0);
-    hr = plugin->DevicePropertySheets(&info, 0);
-    log_.Call("DevicePropertySheets(PROPSHEETUI_REASON_DESTROY)", HresultText(hr),
-              Format("Result %ld", static_cast<long>(info.Result)));
-    if (hr != S_OK) log_.Violation("DESTROY must succeed");
+    CloseSheet(log_, plugin, &IPrintOemUI::DevicePropertySheets, "DevicePropertySheets", sheet, outcome);
 }
 
 void SheetScenes::PrintRecord() {
