@@ -1,4 +1,4 @@
-// 1,000 Color correction pages created, painted with the settings at their
+// Color correction pages created, painted with the settings at their
 // extremes and every kind of picture file (broken ones included), applied
 // and destroyed: the process must end with the handles, GDI and USER
 // objects and memory it started with.
@@ -21,11 +21,12 @@ namespace {
 
 using qxpage::PageSheet;
 
-// QX_PAGE_ENDURANCE_PAGES may ask for a shorter run while working on the page.
+// 400 pages by default, which keeps the test suite's run short (a page costs
+// up to 0.8 s under Wine); QX_PAGE_ENDURANCE_PAGES=1000 asks for the long run.
 int Pages() {
     wchar_t value[16] = {};
     if (GetEnvironmentVariableW(L"QX_PAGE_ENDURANCE_PAGES", value, 16) > 0) return _wtoi(value);
-    return 1000;
+    return 400;
 }
 constexpr int64_t kMemoryTolerance = 512 * 1024;
 
@@ -85,7 +86,7 @@ std::vector<unsigned char> Picture(int w, int h, int lie) {
     return b;
 }
 
-TEST(PageEndurance, ThousandPagesLeaveNothingBehind) {
+TEST(PageEndurance, HundredsOfPagesLeaveNothingBehind) {
     wchar_t base[MAX_PATH];
     GetTempPathW(MAX_PATH, base);
     const std::wstring dir = std::wstring(base) + L"qx748-endurance-" + std::to_wstring(GetCurrentProcessId()) + L"\\";
