@@ -29,8 +29,22 @@ endif()
 # Windows programs run through the emulator; keep a per-build prefix.
 set(QX_WINE_PREFIX ${CMAKE_BINARY_DIR}/wineprefix)
 if(WIN32 AND CMAKE_CROSSCOMPILING)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/scripts/wine-run;--prefix;${QX_WINE_PREFIX})
+  if(CMAKE_SYSTEM_PROCESSOR MATCHES "i686")
+    set(QX_WINE_ARCH win32)
+  else()
+    set(QX_WINE_ARCH win64)
+  endif()
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/scripts/wine-run;--arch;${QX_WINE_ARCH};--prefix;${QX_WINE_PREFIX})
 endif()
+
+# Tests that execute Windows code carry the label "wine": where this
+# machine cannot run the build's architecture, scripts/test.sh leaves out
+# exactly those and counts them as skipped.
+function(qx_label_wine)
+  if(WIN32)
+    set_tests_properties(${ARGN} PROPERTIES LABELS wine)
+  endif()
+endfunction()
 
 # qx_add_test(NAME name SOURCES ... [LIBS ...] [WINE_ONLY])
 # One ctest entry per GoogleTest executable; the executable runs all its cases.
@@ -50,5 +64,26 @@ function(qx_add_test)
       set(T_TIMEOUT 300)
     endif()
     set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT})
+    qx_label_wine(${T_NAME})
   endif()
+endfunction()
+
+# The CLI tests are native programs that run qx748 as a separate program. In
+# the Windows builds the same programs, from the native build folder, run
+# this build's qx748.exe under Wine (QX748_CMD): the same cases and the
+# same expected bytes for every architecture. Build the native preset first
+# (scripts/test.sh does); a missing program fails the test, loudly.
+set(QX_NATIVE_BUILD_DIR ${CMAKE_SOURCE_DIR}/build/native CACHE PATH
+    "Native build folder whose CLI test programs the Windows builds run")
+function(qx_add_cli_test name native_program)
+  if(NOT (WIN32 AND CMAKE_CROSSCOMPILING AND QX_RUN_TESTS))
+    return()
+  endif()
+  set(words)
+  foreach(w IN LISTS CMAKE_CROSSCOMPILING_EMULATOR)
+    string(APPEND words "'${w}' ")
+  endforeach()
+  add_test(NAME ${name}_${QX_WINE_ARCH} COMMAND ${QX_NATIVE_BUILD_DIR}/${native_program} --gtest_color=no)
+  set_tests_properties(${name}_${QX_WINE_ARCH} PROPERTIES
+    ENVIRONMENT "QX748_CMD=${words}'$<TARGET_FILE:qx748>'" TIMEOUT 900 LABELS wine)
 endfunction()

@@ -15,6 +15,7 @@
 
 #include "tests/correction/oracle.h"
 #include "tests/correction/picture.h"
+#include "tests/support/cli_command.h"
 #include "uiplugin/correction/bmp_image.h"
 #include "uiplugin/correction/col_file.h"
 
@@ -46,7 +47,7 @@ protected:
     // Runs qx748 with the words; returns the exit status, stderr in *err.
     int Run(const std::string &words, std::string *err = nullptr) const {
         const std::string errFile = Path("stderr.txt");
-        const std::string cmd = std::string("'") + QX748_EXE + "' " + words + " >/dev/null 2>'" + errFile + "'";
+        const std::string cmd = Qx748Command() + " " + words + " >/dev/null 2>'" + errFile + "'";
         const int status = std::system(cmd.c_str());
         if (err != nullptr) {
             const Bytes e = Read(errFile);

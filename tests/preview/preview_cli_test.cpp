@@ -8,6 +8,7 @@
 #include <string>
 
 #include "tests/preview/bmp_builder.h"
+#include "tests/support/cli_command.h"
 #include "uiplugin/correction/col_file.h"
 #include "uiplugin/correction/image_correction.h"
 
@@ -35,7 +36,7 @@ protected:
 
     Result Qx(const std::string &args) const {
         const std::string errFile = Path("stderr.txt");
-        const std::string cmd = std::string(QX748_EXE) + " preview " + args + " >/dev/null 2>" + errFile;
+        const std::string cmd = Qx748Command() + " preview " + args + " >/dev/null 2>" + errFile;
         const int raw = std::system(cmd.c_str());
         const Bytes err = qxtest::ReadWholeFile(errFile);
         return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, std::string(err.begin(), err.end())};

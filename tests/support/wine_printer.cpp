@@ -122,7 +122,12 @@ DWORD InstallPpdDriver(const std::wstring &driverName, const std::string &ppdTex
     DRIVER_INFO_3W di = {};
     di.cVersion = 3;
     di.pName = &name[0];
+    // The spooler takes drivers for its own architecture's environment only.
+#if defined(_WIN64)
     di.pEnvironment = const_cast<LPWSTR>(L"Windows x64");
+#else
+    di.pEnvironment = const_cast<LPWSTR>(L"Windows NT x86");
+#endif
     di.pDriverPath = const_cast<LPWSTR>(L"wineps.drv");
     di.pConfigFile = const_cast<LPWSTR>(L"wineps.drv");
     di.pDataFile = &path[0];

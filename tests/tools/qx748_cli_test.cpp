@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/cli_command.h"
 #include "uiplugin/settings/private_devmode.h"
 
 namespace fs = std::filesystem;
@@ -39,7 +40,7 @@ protected:
 
     Result Qx(const std::string &args) const {
         const std::string out = Path(".stdout"), err = Path(".stderr");
-        const std::string cmd = std::string("'") + QX748_EXE + "' " + args + " >'" + out + "' 2>'" + err + "'";
+        const std::string cmd = Qx748Command() + " " + args + " >'" + out + "' 2>'" + err + "'";
         const int raw = std::system(cmd.c_str());
         Result r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(out), Slurp(err)};
         fs::remove(out), fs::remove(err);

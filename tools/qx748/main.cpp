@@ -3,6 +3,10 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 #include "qx_version.h"
 #include "tools/qx748/cli.h"
@@ -38,6 +42,12 @@ void PrintUsage(std::FILE *to) {
 }  // namespace
 
 int main(int argc, char **argv) {
+#if defined(_WIN32)
+    // Text ends its lines with LF on every system, so output compares byte
+    // for byte with the Linux tool's (and golden files stay portable).
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+#endif
     if (argc < 2) {
         std::fprintf(stderr, "qx748: no command given (see qx748 --help)\n");
         return qx::cli::kExitError;

@@ -1,0 +1,114 @@
+#!/usr/bin/env python3
+"""Counts the test cases of a scripts/test.sh run from its logs.
+
+    count_tests.py LOGDIR PRESET...
+
+GoogleTest programs count their own cases (passed, failed, skipped); every
+other ctest entry counts as one case. PRESET.skipped holds the number of
+ctest entries a preset could not run on this machine: each counts as one
+skipped case, never as passed. The fuzz log and the skip-path run add one
+case each. Prints one line a stage and the closing
+"total: N passed, N failed, N skipped". Exits 0 when nothing failed, 3 when
+something did; any other status means the logs could not be counted.
+"""
+import pathlib
+import re
+import sys
+
+RESULT = re.compile(r"^\s*\d+/(\d+) Test\s+#(\d+): (\S+) \.+\s*(\*{0,3}[\w ]+?)\s+[\d.]+ sec", re.M)
+
+
+def ctest_counts(text):
+    """(passed, failed, skipped, entries) of one ctest -V log."""
+    gp = sum(int(n) for n in re.findall(r"^\d+: \[  PASSED  \] (\d+) tests?\.", text, re.M))
+    gf = sum(int(n) for n in re.findall(r"^\d+: \[  FAILED  \] (\d+) tests?, listed below", text, re.M))
+    gs = sum(int(n) for n in re.findall(r"^\d+: \[  SKIPPED \] (\d+) tests?, listed below", text, re.M))
+    gtest_ids = set(re.findall(r"^(\d+): \[==========\] Running", text, re.M))
+    results = RESULT.findall(text)
+    entries = int(results[0][0]) if results else 0
+    other_p = other_f = crashed = 0
+    for _, ident, _, outcome in results:
+        ok = outcome.strip() == "Passed"
+        if ident in gtest_ids:
+            # A program that died before its summary still failed.
+            crashed += 0 if ok else 1
+        elif ok:
+            other_p += 1
+        else:
+            other_f += 1
+    failed = gf + other_f + (crashed if gf == 0 else 0)
+    if len(results) < entries:
+        failed += entries - len(results)  # entries that never reported
+    return gp + other_p, failed, gs, entries
+
+
+def skip_path(logdir, real_entries):
+    """One case: the forced no-x86 run printed its reason, ran only the
+    build checks, and counted every Wine test as skipped."""
+    out = logdir / "skip-path.out"
+    rc_file = logdir / "skip-path.rc"
+    if not out.exists() or not rc_file.exists():
+        return None
+    text = out.read_text(errors="replace")
+    problems = []
+    if rc_file.read_text().strip() != "0":
+        problems.append("exit status " + rc_file.read_text().strip())
+    if "==> [win32] x86 code does not run here: the probe's answer was forced to no" not in text:
+        problems.append("no line saying why the x86 tests did not run")
+    inner = logdir / "skip-path"
+    skipped_file = inner / "win32.skipped"
+    skipped = int(skipped_file.read_text()) if skipped_file.exists() else 0
+    m = re.search(r"^total: (\d+) passed, (\d+) failed, (\d+) skipped$", text, re.M)
+    if not m:
+        problems.append("no total line")
+    else:
+        if int(m.group(2)) != 0 or int(m.group(1)) == 0:
+            problems.append("total line " + m.group(0))
+        if skipped == 0 or int(m.group(3)) != skipped:
+            problems.append(f"skipped {m.group(3)}, expected the {skipped} Wine tests")
+    inner_log = inner / "win32.ctest.log"
+    ran = ctest_counts(inner_log.read_text(errors="replace"))[3] if inner_log.exists() else 0
+    if real_entries and ran + skipped != real_entries:
+        problems.append(f"{ran} run + {skipped} skipped != {real_entries} tests of the real run")
+    return problems
+
+
+def main(argv):
+    logdir = pathlib.Path(argv[1])
+    passed = failed = skipped = 0
+    real_win32_entries = 0
+    for preset in argv[2:]:
+        log = logdir / f"{preset}.ctest.log"
+        if not log.exists():
+            print(f"    [{preset}] no test log (its build failed)")
+            failed += 1
+            continue
+        p, f, s, entries = ctest_counts(log.read_text(errors="replace"))
+        skipped_file = logdir / f"{preset}.skipped"
+        if skipped_file.exists():
+            s += int(skipped_file.read_text())
+        elif preset == "win32":
+            real_win32_entries = entries
+        print(f"    [{preset}] {p} passed, {f} failed, {s} skipped")
+        passed, failed, skipped = passed + p, failed + f, skipped + s
+    problems = skip_path(logdir, real_win32_entries)
+    if problems is not None:
+        if problems:
+            print("    [skip-path] FAILED: " + "; ".join(problems))
+            failed += 1
+        else:
+            print("    [skip-path] 1 passed")
+            passed += 1
+    fuzz = logdir / "fuzz.log"
+    if fuzz.exists():
+        text = fuzz.read_text(errors="replace")
+        fp = len(re.findall(r"^fuzz \S+: PASSED", text, re.M))
+        ff = len(re.findall(r"^fuzz \S+: FAILED", text, re.M))
+        print(f"    [fuzz] {fp} passed, {ff} failed")
+        passed, failed = passed + fp, failed + ff
+    print(f"total: {passed} passed, {failed} failed, {skipped} skipped")
+    return 0 if failed == 0 else 3
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
