@@ -24,7 +24,7 @@ namespace {
 using qxtest::PluginLibrary;
 
 constexpr int kThreads = 8;
-constexpr int kOpsPerThread = 20000;
+constexpr int kOpsPerThread = 40000;
 constexpr int kWarmUpOps = 500;
 constexpr DWORD kSentinel = 0xDEADBEEF;
 constexpr size_t kRecord = qx::kPrivateDevModeSize;
@@ -349,6 +349,19 @@ uint64_t Run(Worker &w, const Op &op) {
     return d.h;
 }
 
+// Callers inside the library at this moment, and the most there were: the
+// figure that shows the calls really overlapped.
+std::atomic<int> inside{0}, mostInside{0};
+
+uint64_t RunCounted(Worker &w, const Op &op) {
+    const int now = ++inside;
+    for (int most = mostInside.load(); now > most && !mostInside.compare_exchange_weak(most, now);) {
+    }
+    const uint64_t result = Run(w, op);
+    --inside;
+    return result;
+}
+
 // A whole script on one thread: a new object of its own, the calls, the
 // object released and the helpers it held given back.
 void RunScript(Worker &w) {
@@ -358,7 +371,7 @@ void RunScript(Worker &w) {
     if (w.own != nullptr) ++w.created;
     d.Of(w.own != nullptr);
     w.results.push_back(d.h);
-    for (int i = 0; i < w.count; ++i) w.results.push_back(Run(w, w.script[static_cast<size_t>(i)]));
+    for (int i = 0; i < w.count; ++i) w.results.push_back(RunCounted(w, w.script[static_cast<size_t>(i)]));
     Digest end;
     if (w.own != nullptr) {
         end.Of(w.own->Release());
@@ -471,7 +484,7 @@ TEST_F(PluginThreads, EightCallersGetTheSingleThreadedResults) {
     auto makeWorkers = [&](int count) {
         std::vector<std::unique_ptr<Worker>> workers;
         for (int t = 0; t < kThreads; ++t) {
-            workers.push_back(std::make_unique<Worker>(lib, shared, Script(t, kOpsPerThread)));
+            workers.push_back(std::make_unique<Worker>(lib, shared, Script(t, count)));
             workers.back()->count = count;
         }
         return workers;
@@ -495,6 +508,7 @@ TEST_F(PluginThreads, EightCallersGetTheSingleThreadedResults) {
     ExpectSameResults(warmAlone, warm, "warm-up");
 
     auto together = makeWorkers(kOpsPerThread);
+    mostInside = 0;
     const Figures before = Measure();
     const auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(RunTogether(pointers(together), +[](Worker *w) { RunScript(*w); }));
@@ -507,8 +521,10 @@ TEST_F(PluginThreads, EightCallersGetTheSingleThreadedResults) {
         calls += w->calls;
         created += w->created;
     }
-    std::printf("%d threads: %llu calls into the library, %llu plug-in objects created, in %.2f s\n", kThreads,
-                static_cast<unsigned long long>(calls), static_cast<unsigned long long>(created), seconds);
+    std::printf("%d threads: %llu calls into the library, %llu plug-in objects created, in %.2f s; "
+                "up to %d threads inside the library at once\n",
+                kThreads, static_cast<unsigned long long>(calls), static_cast<unsigned long long>(created), seconds,
+                mostInside.load());
     std::printf("next handle %#llx -> %#llx, heap busy bytes %lld -> %lld\n",
                 static_cast<unsigned long long>(before.nextHandle), static_cast<unsigned long long>(after.nextHandle),
                 static_cast<long long>(before.heapBusy), static_cast<long long>(after.heapBusy));
