@@ -25,10 +25,8 @@ PluginObject *PluginObject::Create() { return new (std::nothrow) PluginObject();
 PluginObject::PluginObject() { InterlockedIncrement(&objectCount); }
 
 PluginObject::~PluginObject() {
-    if (driverHelper != nullptr) {
-        driverHelper->Release();
-        driverHelper = nullptr;
-    }
+    // The last reference is gone: no other thread can be publishing now.
+    if (IPrintOemDriverUI *helper = driverHelper.exchange(nullptr)) helper->Release();
     InterlockedDecrement(&objectCount);
 }
 
@@ -86,15 +84,18 @@ HRESULT STDMETHODCALLTYPE PluginObject::DevMode(DWORD dwMode, POEMDMPARAM pOemDM
 }
 
 HRESULT STDMETHODCALLTYPE PluginObject::PublishDriverInterface(IUnknown *pIUnknown) {
-    if (driverHelper != nullptr) return S_OK;
+    if (driverHelper.load(std::memory_order_acquire) != nullptr) return S_OK;
     if (pIUnknown == nullptr) return E_FAIL;
     void *helper = nullptr;
-    if (SUCCEEDED(pIUnknown->QueryInterface(IID_IPrintOemDriverUI, &helper)) && helper != nullptr) {
-        driverHelper = static_cast<IPrintOemDriverUI *>(helper);
-        return S_OK;
-    }
-    driverHelper = nullptr;
-    return E_FAIL;
+    if (FAILED(pIUnknown->QueryInterface(IID_IPrintOemDriverUI, &helper)) || helper == nullptr) return E_FAIL;
+    // Callers on other threads may be publishing at the same moment: the
+    // first helper stored is kept, a later one gives back the reference its
+    // query took instead of overwriting (and leaking) the first.
+    IPrintOemDriverUI *none = nullptr;
+    if (!driverHelper.compare_exchange_strong(none, static_cast<IPrintOemDriverUI *>(helper),
+                                              std::memory_order_acq_rel))
+        static_cast<IPrintOemDriverUI *>(helper)->Release();
+    return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE PluginObject::CommonUIProp(DWORD dwMode, POEMCUIPPARAM pOemCUIPParam) {
@@ -102,7 +103,7 @@ HRESULT STDMETHODCALLTYPE PluginObject::CommonUIProp(DWORD dwMode, POEMCUIPPARAM
 }
 
 HRESULT STDMETHODCALLTYPE PluginObject::DocumentPropertySheets(PPROPSHEETUI_INFO pPSUIInfo, LPARAM lParam) {
-    return AddDocumentPages(pPSUIInfo, lParam, driverHelper);
+    return AddDocumentPages(pPSUIInfo, lParam, driverHelper.load(std::memory_order_acquire));
 }
 
 HRESULT STDMETHODCALLTYPE PluginObject::DevicePropertySheets(PPROPSHEETUI_INFO pPSUIInfo, LPARAM lParam) {

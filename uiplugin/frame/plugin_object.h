@@ -2,6 +2,8 @@
 // The plug-in object: the one IPrintOemUI implementation of QX748UI.
 #include "uiplugin/frame/oem_contract.h"
 
+#include <atomic>
+
 class PluginObject final : public IPrintOemUI {
 public:
     // Reference count 1, no driver helper, objectCount raised; null when
@@ -39,5 +41,6 @@ private:
     PluginObject();
     ~PluginObject();
     LONG refCount = 1;
-    IPrintOemDriverUI *driverHelper = nullptr;
+    // Published once, possibly by several threads at a time.
+    std::atomic<IPrintOemDriverUI *> driverHelper{nullptr};
 };
