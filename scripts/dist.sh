@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Builds the release configurations and lays out the drop in dist/:
 #   dist/x64/  QX748UI.dll QX748SP.dll     dist/x86/  the same, 32-bit
-#   dist/tools/ qx748.exe (x64) and qx748 (Linux)
+#   dist/tools/ qx748.exe (x64), x86/qx748.exe and qx748 (Linux)
 #   dist/SHA256SUMS, dist/THIRD-PARTY-NOTICES.md
-# then checks the tree (machine types, exports, imports, versions, sums).
+# then checks the tree (machine types, exports, imports, versions, sums)
+# and that the three command-line tools give the same bytes on one table of
+# cases (x64 and x86 under Wine, where this machine runs them).
 #   scripts/dist.sh            (QX_JOBS=N to limit parallel compiles)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -33,20 +35,21 @@ build() {  # name toolchain-or-empty target...
   echo "    done in $((SECONDS - t0)) s"
 }
 build x64 mingw-w64-x86_64.cmake QX748UI QX748SP qx748
-build x86 mingw-w64-i686.cmake QX748UI QX748SP
+build x86 mingw-w64-i686.cmake QX748UI QX748SP qx748
 build linux "" qx748
 
 echo "==> Laying out dist/"
 dist="$root/dist"
 rm -rf "$dist"
-mkdir -p "$dist/x64" "$dist/x86" "$dist/tools"
+mkdir -p "$dist/x64" "$dist/x86" "$dist/tools/x86"
 for arch in x64 x86; do
   cp "$root/build/release-$arch/uiplugin/QX748UI.dll" "$root/build/release-$arch/setup/QX748SP.dll" "$dist/$arch/"
 done
 cp "$root/build/release-x64/tools/qx748/qx748.exe" "$root/build/release-linux/tools/qx748/qx748" "$dist/tools/"
+cp "$root/build/release-x86/tools/qx748/qx748.exe" "$dist/tools/x86/"
 # Symbols are not part of the drop.
 x86_64-w64-mingw32-strip "$dist"/x64/*.dll "$dist/tools/qx748.exe"
-i686-w64-mingw32-strip "$dist"/x86/*.dll
+i686-w64-mingw32-strip "$dist"/x86/*.dll "$dist/tools/x86/qx748.exe"
 strip "$dist/tools/qx748"
 
 attribution="$root/uiplugin/resources/builtin-preview.ATTRIBUTION.md"
@@ -69,4 +72,18 @@ fi
 
 echo "==> Checking dist/"
 python3 "$root/tools/dist/check_dist.py" "$dist" --credit "$attribution"
+
+echo "==> The drop's three qx748 programs on the same cases"
+run="$root/scripts/wine-run"
+builds=("linux=$dist/tools/qx748" "x64=$run --arch win64 --prefix $root/build/release-x64/wineprefix $dist/tools/qx748.exe")
+if why=$(scripts/x86-probe "$root/build/release-x86/wineprefix" "$dist/tools/x86/qx748.exe" --version); then
+  builds+=("x86=$run --arch win32 --prefix $root/build/release-x86/wineprefix $dist/tools/x86/qx748.exe")
+else
+  echo "    x86 not compared (x86 code does not run here: $why)"
+fi
+python3 "$root/tests/tools/same_bytes.py" "${builds[@]}" >"$logs/same-bytes.log" 2>&1 ||
+  { cat "$logs/same-bytes.log"; echo "==> The drop's tools DIFFER"; exit 1; }
+tail -1 "$logs/same-bytes.log"
+"$run" --arch win64 --prefix "$root/build/release-x64/wineprefix" --stop
+"$run" --arch win32 --prefix "$root/build/release-x86/wineprefix" --stop
 echo "==> Release drop is in $dist ($((SECONDS - start)) s)"

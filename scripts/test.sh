@@ -23,7 +23,7 @@ for p in "${presets[@]}"; do
   grep -E "warning:" "$logdir/$p.build.log" | sort -u | head -20
   select=()
   if [ "$p" = win32 ]; then
-    if ! why=$(scripts/x86-probe "$root/build/win32/wineprefix" "$root/build/win32/tests/build/qx_x86_probe.exe"); then
+    if ! why=$(scripts/x86-probe "$root/build/win32/wineprefix" "$root/build/win32/tools/qx748/qx748.exe" --version); then
       skipped=$(ctest --preset win32 -N -L wine | grep -cE "^ *Test +#")
       echo "==> [win32] x86 code does not run here: $why; $skipped Wine tests not run, counted as skipped"
       echo "$skipped" >"$logdir/win32.skipped"

@@ -50,6 +50,7 @@ def lay_out(dist, **replace):
         for name in EXPORTS:
             files[f"{arch}/{name}"] = dll(machine, name)
     files["tools/qx748.exe"] = fake_pe.build(X64, dll=False, imports=["KERNEL32.dll", "msvcrt.dll"])
+    files["tools/x86/qx748.exe"] = fake_pe.build(X86, dll=False, imports=["KERNEL32.dll", "msvcrt.dll"])
     files["tools/qx748"] = pathlib.Path(ARGS.qx748).read_bytes()
     attribution = pathlib.Path(ARGS.attribution).read_text()
     credit = attribution.split("## Credit line", 1)[1].split("\n## ", 1)[0]
@@ -96,9 +97,11 @@ class CheckDist(unittest.TestCase):
         self.assertIn("0 failed", out)
 
     def test_wrong_machine_type(self):
-        # The x86 setup hook copied into the x64 folder, and an x64 build where x86 belongs.
-        lay_out(self.dist, **{"x64/QX748SP.dll": dll(X86, "QX748SP.dll"), "x86/QX748UI.dll": dll(X64, "QX748UI.dll")})
-        self.assertRejected("x64/QX748SP.dll machine x86", "x86/QX748UI.dll machine x64")
+        # The x86 setup hook copied into the x64 folder, and x64 builds where x86 belongs.
+        lay_out(self.dist, **{"x64/QX748SP.dll": dll(X86, "QX748SP.dll"), "x86/QX748UI.dll": dll(X64, "QX748UI.dll"),
+                              "tools/x86/qx748.exe": fake_pe.build(X64, dll=False, imports=["KERNEL32.dll"])})
+        self.assertRejected("x64/QX748SP.dll machine x86", "x86/QX748UI.dll machine x64",
+                            "tools/x86/qx748.exe is an x86 program")
 
     def test_not_a_dll(self):
         image = fake_pe.build(X64, dll=False, exports=EXPORTS["QX748UI.dll"], imports=IMPORTS["QX748UI.dll"],

@@ -7,8 +7,9 @@ The tree must hold exactly the drop's files. For each DLL: the PE machine
 type and optional-header kind of its folder, the DLL flag, exactly the
 expected exports by plain (undecorated) name, imports from system DLLs only,
 and a VERSIONINFO whose fixed and string versions agree with
-`tools/qx748 --version`. tools/qx748.exe must be an x64 program importing
-system DLLs only, tools/qx748 an x86-64 ELF program. Every file is listed
+`tools/qx748 --version`. tools/qx748.exe must be an x64 program and
+tools/x86/qx748.exe an x86 one, both importing system DLLs only,
+tools/qx748 an x86-64 ELF program. Every file is listed
 once in SHA256SUMS with its digest, and THIRD-PARTY-NOTICES.md carries the
 preview photograph's credit line verbatim.
 
@@ -40,7 +41,9 @@ EXPORTS = {
 }
 ARCHES = (("x64", MACHINE_X64), ("x86", MACHINE_X86))
 TREE = sorted([f"{arch}/{name}" for arch, _ in ARCHES for name in EXPORTS] +
-              ["tools/qx748.exe", "tools/qx748", "SHA256SUMS", "THIRD-PARTY-NOTICES.md"])
+              ["tools/qx748.exe", "tools/x86/qx748.exe", "tools/qx748", "SHA256SUMS", "THIRD-PARTY-NOTICES.md"])
+# The Windows command-line tools and their machine types.
+TOOLS = (("tools/qx748.exe", MACHINE_X64), ("tools/x86/qx748.exe", MACHINE_X86))
 
 
 class PEError(Exception):
@@ -285,15 +288,18 @@ def main(argv):
             except (PEError, struct.error, UnicodeDecodeError) as e:
                 check(False, f"{rel} is a readable PE image ({e})")
 
-    exe = pe_of("tools/qx748.exe")
-    if exe is not None:
-        check(exe.machine == MACHINE_X64 and not exe.characteristics & IMAGE_FILE_DLL, "tools/qx748.exe is an x64 program")
+    for rel, machine in TOOLS:
+        exe = pe_of(rel)
+        if exe is None:
+            continue
+        check(exe.machine == machine and not exe.characteristics & IMAGE_FILE_DLL,
+              f"{rel} is an {MACHINE_NAMES[machine]} program")
         try:
             imports = exe.imports()
             foreign = [d for d in imports if d.lower() not in SYSTEM_DLLS and not d.lower().startswith("api-ms-win-")]
-            check(imports and not foreign, f"tools/qx748.exe imports system DLLs only ({imports})")
+            check(imports and not foreign, f"{rel} imports system DLLs only ({imports})")
         except (PEError, struct.error) as e:
-            check(False, f"tools/qx748.exe is a readable PE image ({e})")
+            check(False, f"{rel} is a readable PE image ({e})")
 
     sums = dist / "SHA256SUMS"
     if sums.is_file():
