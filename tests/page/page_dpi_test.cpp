@@ -102,13 +102,6 @@ TEST_F(PageDpi, IconsAndStripsAreShownAtTheScreensScale) {
     }
 }
 
-TEST_F(PageDpi, APageWithoutSettingsScalesItsImagesToo) {
-    // The template-only page (no record) and a second one at the same time.
-    PageSheet second(record);
-    ASSERT_TRUE(second.ok());
-    for (const Shown &s : PageImages(second.page())) EXPECT_EQ(s.icon ? Scaled(32) : Scaled(8), s.size.cy);
-}
-
 TEST_F(PageDpi, ASliderRepaintsThePreviewAreaAtTheScreensScale) {
     sheet->pump();
     ValidateRect(sheet->page(), nullptr);
