@@ -1,7 +1,7 @@
 // The preview's drawing at the screen's DPI, run in a Wine prefix at 96 and
 // in one at 144 (QX_WINE_DPI): the picture is still corrected at its own
-// size of at most 192 x 192; only the last stretch, its frame and the
-// repainted area grow.
+// size of at most 192 x 192; only the last stretch and its frame grow
+// (the repainted area: tests/page/page_dpi_test.cpp).
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -104,14 +104,6 @@ Bytes BlockPicture() {
     return b;
 }
 
-TEST(PreviewDpi, TheRunSeesTheDpiItIsFor) {
-    HDC screen = GetDC(nullptr);
-    EXPECT_EQ(ExpectedDpi(), GetDeviceCaps(screen, LOGPIXELSY));
-    ReleaseDC(nullptr, screen);
-    Surface surface;
-    EXPECT_EQ(ExpectedDpi(), DpiOf(surface.dc()));
-}
-
 TEST(PreviewDpi, AreaIsTheOld192SquareAt96AndGrowsAbove) {
     const struct {
         int dpi;
@@ -148,6 +140,7 @@ TEST(PreviewDpi, CorrectedAtItsOwnSizeThenStretchedIntoTheScaledFrame) {
     controls.settings.unsharpAmount = 6;
     controls.settings.unsharpRadius = 10;
     Surface surface;
+    ASSERT_EQ(ExpectedDpi(), DpiOf(surface.dc())) << "the Wine prefix is not at the DPI this run is for";
     DrawPreview(surface.dc(), nullptr, rec.data(), scratch.data(), ReadControlsFn{ReadTestControls, &controls},
                 moduleInstance);
     EXPECT_EQ(1, controls.calls);
@@ -177,28 +170,6 @@ TEST(PreviewDpi, CorrectedAtItsOwnSizeThenStretchedIntoTheScaledFrame) {
     const uint8_t *farCorner = want.data() + 191 * 3;  // the bottom-right one
     EXPECT_EQ(0, std::memcmp(farCorner, surface.At(last, last), 3));
     DeleteFileW(path.c_str());
-}
-
-LRESULT CALLBACK PlainProc(HWND w, UINT msg, WPARAM wp, LPARAM lp) { return DefWindowProcW(w, msg, wp, lp); }
-
-TEST(PreviewDpi, InvalidatePreviewAsksForTheScaledArea) {
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = PlainProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"QxPreviewDpiPage";
-    RegisterClassW(&wc);
-    HWND page = CreateWindowExW(0, wc.lpszClassName, L"page", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 500, 500,
-                                nullptr, nullptr, wc.hInstance, nullptr);
-    ASSERT_NE(nullptr, page);
-    ValidateRect(page, nullptr);
-    InvalidatePreview(page);
-    RECT update{};
-    ASSERT_TRUE(GetUpdateRect(page, &update, FALSE));
-    const RECT want{Scaled(5), Scaled(5), Scaled(5) + Scaled(192), Scaled(5) + Scaled(192)};
-    EXPECT_TRUE(EqualRect(&want, &update)) << update.left << "," << update.top << " " << update.right << ","
-                                           << update.bottom;
-    DestroyWindow(page);
-    UnregisterClassW(wc.lpszClassName, wc.hInstance);
 }
 
 }  // namespace
