@@ -169,6 +169,19 @@ TEST_F(Keyboard, SpaceTogglesUnsharpMaskAndRepaintsThePreview) {
     }
 }
 
+TEST_F(Keyboard, EnterRightAfterOpeningIsOk) {
+    // The sheet focuses the page's first control, Select file: Enter must
+    // still be OK, not that button.
+    ASSERT_EQ(sheet->item(1011), GetFocus());
+    PageSheet::answers.push_back({L""});
+    Press(VK_RETURN);
+    sheet->pump();
+    PageSheet::answers.clear();
+    EXPECT_TRUE(PageSheet::seen.empty()) << "a dialog opened";
+    EXPECT_TRUE(Closed());
+    EXPECT_EQ(1u, sheet->setResults.size());
+}
+
 TEST_F(Keyboard, EnterIsOkAndKeepsTheKeyedValue) {
     TabTo(1007);
     Press(VK_END);
