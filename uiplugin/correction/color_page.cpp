@@ -302,6 +302,19 @@ void DeleteImage(UINT type, HANDLE image) {
     }
 }
 
+// Gives the controls their own images back, then deletes ours and the record.
+// The controls outlive the page's WM_DESTROY, so they never show a deleted one.
+void PutBackImages(ScaledImages *images) {
+    for (size_t i = 0; i < kPageImageCount; ++i) {
+        if (images->scaled[i] == nullptr) continue;
+        if (IsWindow(images->control[i]))
+            SendMessageW(images->control[i], STM_SETIMAGE, kPageImages[i].type,
+                         reinterpret_cast<LPARAM>(images->original[i]));
+        DeleteImage(kPageImages[i].type, images->scaled[i]);
+    }
+    delete images;
+}
+
 // The resource's own size in pixels, or false.
 bool NaturalSize(HINSTANCE module, const PageImage &image, SIZE *size) {
     HANDLE loaded = LoadImageW(module, MAKEINTRESOURCEW(image.resource), image.type, 0, 0, 0);
@@ -366,29 +379,11 @@ void ScaleImages(HWND page) {
         images->original[i] = reinterpret_cast<HANDLE>(
             SendMessageW(controls[i], STM_SETIMAGE, image.type, reinterpret_cast<LPARAM>(scaled)));
     }
-    if (!SetPropW(page, kImagesProperty, images)) {
-        for (size_t i = 0; i < kPageImageCount; ++i) {
-            if (images->scaled[i] == nullptr) continue;
-            SendMessageW(images->control[i], STM_SETIMAGE, kPageImages[i].type,
-                         reinterpret_cast<LPARAM>(images->original[i]));
-            DeleteImage(kPageImages[i].type, images->scaled[i]);
-        }
-        delete images;
-    }
+    if (!SetPropW(page, kImagesProperty, images)) PutBackImages(images);
 }
 
 void ReleaseImages(HWND page) {
-    auto *images = static_cast<ScaledImages *>(RemovePropW(page, kImagesProperty));
-    if (images == nullptr) return;
-    for (size_t i = 0; i < kPageImageCount; ++i) {
-        if (images->scaled[i] == nullptr) continue;
-        // The controls outlive the page's WM_DESTROY.
-        if (IsWindow(images->control[i]))
-            SendMessageW(images->control[i], STM_SETIMAGE, kPageImages[i].type,
-                         reinterpret_cast<LPARAM>(images->original[i]));
-        DeleteImage(kPageImages[i].type, images->scaled[i]);
-    }
-    delete images;
+    if (auto *images = static_cast<ScaledImages *>(RemovePropW(page, kImagesProperty))) PutBackImages(images);
 }
 
 // ---- messages ----------------------------------------------------------------
