@@ -40,7 +40,9 @@ for p in "${presets[@]}"; do
     status=1
   fi
   case "$p" in
-    win64|win32) scripts/wine-run --arch "$p" --prefix "$root/build/$p/wineprefix" --stop ;;
+    win64|win32)
+      scripts/wine-run --arch "$p" --prefix "$root/build/$p/wineprefix" --stop
+      QX_WINE_DPI=144 scripts/wine-run --arch "$p" --prefix "$root/build/$p/wineprefix" --stop ;;
   esac
 done
 

@@ -29,6 +29,10 @@ const wchar_t ST[] = L"Static";
 
 // In template order, which is also the tab order.
 const Item kItems[] = {
+    {1011, BT, L"Select file", true, 6, 145, 124, 15},
+    {1014, BT, L"Default settings", true, 6, 166, 124, 15},
+    {1012, BT, L"Save configuration", true, 6, 188, 124, 15},
+    {1013, BT, L"Load configuration", true, 6, 210, 124, 15},
     {1004, TB, L"", true, 216, 12, 91, 12},
     {1005, TB, L"", true, 216, 32, 91, 12},
     {1007, TB, L"", true, 216, 51, 92, 12},
@@ -44,10 +48,6 @@ const Item kItems[] = {
     {1024, TB, L"", true, 211, 268, 94, 12},
     {1032, ED, L"", false, 52, 251, 31, 14},
     {1033, L"msctls_updown32", L"", false, 81, 251, 11, 13},
-    {1011, BT, L"Select file", true, 6, 145, 124, 15},
-    {1014, BT, L"Default settings", true, 6, 166, 124, 15},
-    {1012, BT, L"Save configuration", true, 6, 188, 124, 15},
-    {1013, BT, L"Load configuration", true, 6, 210, 124, 15},
     {-1, ST, L"Brightness", true, 143, 16, 44, 8},
     {-1, ST, L"Contrast", true, 143, 35, 44, 8},
     {-1, ST, L"Saturation", true, 143, 54, 44, 8},

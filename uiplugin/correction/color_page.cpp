@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <new>
 
 #include "uiplugin/correction/col_file.h"
 #include "uiplugin/correction/preview_picture.h"
@@ -21,7 +22,9 @@
 namespace {
 
 const wchar_t kScratchProperty[] = L"QX748.PreviewScratch";
+const wchar_t kImagesProperty[] = L"QX748.ScaledImages";
 constexpr DWORD kFileNameChars = 260;
+constexpr int kTextChars = 256;
 
 // ---- owners ----------------------------------------------------------------
 
@@ -122,7 +125,30 @@ bool SameBytes(const qx::CorrectionSettings &a, const qx::CorrectionSettings &b)
     return std::memcmp(x, y, sizeof x) == 0;
 }
 
-void Message(const wchar_t *text) { MessageBoxW(nullptr, text, nullptr, MB_OK); }
+// ---- texts ------------------------------------------------------------------
+
+// The module the page's template came from holds its texts too.
+HINSTANCE TextModule(HWND page) { return reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(page, GWLP_HINSTANCE)); }
+
+// A string of the page's table; empty when it is missing.
+void LoadText(HWND page, UINT id, wchar_t (&text)[kTextChars]) {
+    if (LoadStringW(TextModule(page), id, text, kTextChars) <= 0) text[0] = L'\0';
+}
+
+// A file type list is stored with '|' between its parts (a string table
+// entry cannot end in the double NUL the dialog needs).
+void LoadFilter(HWND page, UINT id, wchar_t (&filter)[kTextChars]) {
+    std::memset(filter, 0, sizeof filter);
+    const int n = LoadStringW(TextModule(page), id, filter, kTextChars - 1);
+    for (int i = 0; i < n; ++i)
+        if (filter[i] == L'|') filter[i] = L'\0';
+}
+
+void Message(HWND page, UINT id) {
+    wchar_t text[kTextChars];
+    LoadText(page, id, text);
+    MessageBoxW(nullptr, text, nullptr, MB_OK);
+}
 
 // ---- file dialogs ------------------------------------------------------------
 
@@ -138,18 +164,20 @@ bool AskForFile(HWND page, FileDialog which, wchar_t (&path)[kFileNameChars]) {
     ofn.nFilterIndex = 1;
     ofn.lpstrFile = path;
     ofn.nMaxFile = kFileNameChars;
+    wchar_t filter[kTextChars];
+    ofn.lpstrFilter = filter;
     switch (which) {
     case FileDialog::kSelectPicture:
-        ofn.lpstrFilter = L"24-bit true color bitmap image file\0*.BMP\0All\0*.*\0";
+        LoadFilter(page, IDS_FILTER_PICTURE, filter);
         ofn.Flags = OFN_READONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
         return GetOpenFileNameW(&ofn) == 1;
     case FileDialog::kSaveSettings:
-        ofn.lpstrFilter = L"Color correction data file\0*.COL\0All\0*.*\0";
+        LoadFilter(page, IDS_FILTER_SAVE_SETTINGS, filter);
         ofn.lpstrDefExt = L"COL";
         ofn.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST;
         return GetSaveFileNameW(&ofn) == 1;
     case FileDialog::kLoadSettings:
-        ofn.lpstrFilter = L"Color compensation file.\0*.COL\0ALL\0*.*\0";
+        LoadFilter(page, IDS_FILTER_LOAD_SETTINGS, filter);
         ofn.Flags = OFN_READONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
         return GetOpenFileNameW(&ofn) == 1;
     }
@@ -173,11 +201,11 @@ void SelectPicture(HWND page, unsigned char *record) {
     wchar_t path[kFileNameChars];
     if (!AskForFile(page, FileDialog::kSelectPicture, path)) return;
     UniqueFile file(OpenForReading(path));
-    if (!file.valid()) return Message(L"Could not open file.");
+    if (!file.valid()) return Message(page, IDS_CANNOT_OPEN_FILE);
 
     unsigned char header[14];
     if (ReadUpTo(file.get(), header, sizeof header) != sizeof header || header[0] != 'B' || header[1] != 'M')
-        return Message(L"This is not a bitmap image file.");
+        return Message(page, IDS_NOT_A_BITMAP);
 
     // The information header must reach as far as biBitCount, inside the
     // file: nothing is taken from bytes the file does not hold.
@@ -187,7 +215,7 @@ void SelectPicture(HWND page, unsigned char *record) {
     LARGE_INTEGER fileSize{};
     if (!GetFileSizeEx(file.get(), &fileSize) || offBits < sizeof header + kBitCountEnd ||
         static_cast<uint64_t>(offBits) > static_cast<uint64_t>(fileSize.QuadPart))
-        return Message(L"Select a 24-bit true color bitmap image file.");
+        return Message(page, IDS_SELECT_24_BIT_BITMAP);
 
     const DWORD infoBytes = offBits - sizeof header;
     HeapBlock info(infoBytes);
@@ -196,7 +224,7 @@ void SelectPicture(HWND page, unsigned char *record) {
     file.close();
     uint16_t bitCount = 0;
     if (got >= kBitCountEnd) std::memcpy(&bitCount, info.get() + 14, sizeof bitCount);
-    if (bitCount != 24) return Message(L"Select a 24-bit true color bitmap image file.");
+    if (bitCount != 24) return Message(page, IDS_SELECT_24_BIT_BITMAP);
 
     // The path with its NUL; the name buffer holds at most 260 characters.
     const size_t chars = wcsnlen(path, kFileNameChars - 1) + 1;
@@ -209,7 +237,7 @@ void SaveSettings(HWND page) {
     if (!AskForFile(page, FileDialog::kSaveSettings, path)) return;
     UniqueFile file(CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                           FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) return Message(L"Could not open file.");
+    if (!file.valid()) return Message(page, IDS_CANNOT_OPEN_FILE);
     qx::CorrectionSettings settings{};
     ReadControls(page, &settings);
     const auto bytes = qx::EncodeColorCorrectionFile(settings);
@@ -221,14 +249,14 @@ void LoadSettings(HWND page, const unsigned char *record) {
     wchar_t path[kFileNameChars];
     if (!AskForFile(page, FileDialog::kLoadSettings, path)) return;
     UniqueFile file(OpenForReading(path));
-    if (!file.valid()) return Message(L"Could not open file.");
+    if (!file.valid()) return Message(page, IDS_CANNOT_OPEN_FILE);
     unsigned char bytes[qx::kColorCorrectionFileSize] = {};
     const DWORD got = ReadUpTo(file.get(), bytes, sizeof bytes);
     qx::CorrectionSettings loaded{};
     // A short file is refused like a foreign one: its missing fields would
     // have no values to show.
     if (qx::DecodeColorCorrectionFile(bytes, got, &loaded) != qx::ColError::kNone)
-        return Message(L"This is not a color correction data file.");
+        return Message(page, IDS_NOT_A_COL_FILE);
     ShowSettings(page, loaded);
     UpdateChangedState(page, StoredSettings(record));
     InvalidatePreview(page);
@@ -241,9 +269,127 @@ void RestoreDefaults(HWND page, unsigned char *record) {
     InvalidatePreview(page);
 }
 
+// ---- icons and strips at the screen's DPI -------------------------------------
+
+// The page's picture controls in template order. They have no identifiers
+// of their own, so they are found by their place among the children.
+struct PageImage {
+    int resource;
+    UINT type;
+};
+constexpr PageImage kPageImages[] = {
+    {IDI_BRIGHTNESS, IMAGE_ICON},        {IDI_CONTRAST, IMAGE_ICON},
+    {IDI_SATURATION, IMAGE_ICON},        {IDI_SHARPNESS, IMAGE_ICON},
+    {IDB_STRIP_CYAN_RED, IMAGE_BITMAP},  {IDB_STRIP_MAGENTA_GREEN, IMAGE_BITMAP},
+    {IDB_STRIP_YELLOW_BLUE, IMAGE_BITMAP}, {IDI_RESIZE, IMAGE_ICON},
+};
+constexpr size_t kPageImageCount = sizeof kPageImages / sizeof kPageImages[0];
+
+// The larger images the page gave its controls, and what they showed
+// before, put back before ours are deleted.
+struct ScaledImages {
+    HWND control[kPageImageCount] = {};
+    HANDLE original[kPageImageCount] = {};
+    HANDLE scaled[kPageImageCount] = {};
+};
+
+void DeleteImage(UINT type, HANDLE image) {
+    if (image == nullptr) return;
+    if (type == IMAGE_ICON) {
+        DestroyIcon(static_cast<HICON>(image));
+    } else {
+        DeleteObject(image);
+    }
+}
+
+// Gives the controls their own images back, then deletes ours and the record.
+// The controls outlive the page's WM_DESTROY, so they never show a deleted one.
+void PutBackImages(ScaledImages *images) {
+    for (size_t i = 0; i < kPageImageCount; ++i) {
+        if (images->scaled[i] == nullptr) continue;
+        if (IsWindow(images->control[i]))
+            SendMessageW(images->control[i], STM_SETIMAGE, kPageImages[i].type,
+                         reinterpret_cast<LPARAM>(images->original[i]));
+        DeleteImage(kPageImages[i].type, images->scaled[i]);
+    }
+    delete images;
+}
+
+// The resource's own size in pixels, or false.
+bool NaturalSize(HINSTANCE module, const PageImage &image, SIZE *size) {
+    HANDLE loaded = LoadImageW(module, MAKEINTRESOURCEW(image.resource), image.type, 0, 0, 0);
+    if (loaded == nullptr) return false;
+    BITMAP bm{};
+    bool ok = false;
+    if (image.type == IMAGE_BITMAP) {
+        ok = GetObjectW(loaded, sizeof bm, &bm) == static_cast<int>(sizeof bm);
+        size->cx = bm.bmWidth;
+        size->cy = bm.bmHeight;
+    } else {
+        ICONINFO info{};
+        if (GetIconInfo(static_cast<HICON>(loaded), &info)) {
+            // Without a colour bitmap the mask holds both halves.
+            HBITMAP measured = info.hbmColor != nullptr ? info.hbmColor : info.hbmMask;
+            ok = GetObjectW(measured, sizeof bm, &bm) == static_cast<int>(sizeof bm);
+            size->cx = bm.bmWidth;
+            size->cy = info.hbmColor != nullptr ? bm.bmHeight : bm.bmHeight / 2;
+            if (info.hbmColor != nullptr) DeleteObject(info.hbmColor);
+            if (info.hbmMask != nullptr) DeleteObject(info.hbmMask);
+        }
+    }
+    DeleteImage(image.type, loaded);
+    return ok && size->cx > 0 && size->cy > 0;
+}
+
+bool IsPictureControl(HWND control, UINT type) {
+    wchar_t name[16] = {};
+    GetClassNameW(control, name, 16);
+    if (_wcsicmp(name, L"Static") != 0) return false;
+    const LONG_PTR kind = GetWindowLongPtrW(control, GWL_STYLE) & SS_TYPEMASK;
+    return kind == (type == IMAGE_ICON ? SS_ICON : SS_BITMAP);
+}
+
+// Above 96 DPI the controls grow with the dialog; their images are loaded
+// again, stretched by the same factor. At 96 DPI nothing is touched.
+void ScaleImages(HWND page) {
+    const int dpi = WindowDpi(page);
+    if (dpi == kBaseDpi) return;
+    HWND controls[kPageImageCount] = {};
+    size_t found = 0;
+    for (HWND child = GetWindow(page, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+        const bool picture = IsPictureControl(child, IMAGE_ICON) || IsPictureControl(child, IMAGE_BITMAP);
+        if (!picture) continue;
+        if (found == kPageImageCount || !IsPictureControl(child, kPageImages[found].type)) return;  // not our layout
+        controls[found++] = child;
+    }
+    if (found != kPageImageCount) return;
+
+    auto *images = new (std::nothrow) ScaledImages;
+    if (images == nullptr) return;  // the controls keep their 96-DPI images
+    const HINSTANCE module = TextModule(page);
+    for (size_t i = 0; i < kPageImageCount; ++i) {
+        const PageImage &image = kPageImages[i];
+        SIZE natural{};
+        if (!NaturalSize(module, image, &natural)) continue;
+        HANDLE scaled = LoadImageW(module, MAKEINTRESOURCEW(image.resource), image.type,
+                                   ScaleToDpi(natural.cx, dpi), ScaleToDpi(natural.cy, dpi), 0);
+        if (scaled == nullptr) continue;
+        images->control[i] = controls[i];
+        images->scaled[i] = scaled;
+        images->original[i] = reinterpret_cast<HANDLE>(
+            SendMessageW(controls[i], STM_SETIMAGE, image.type, reinterpret_cast<LPARAM>(scaled)));
+    }
+    if (!SetPropW(page, kImagesProperty, images)) PutBackImages(images);
+}
+
+void ReleaseImages(HWND page) {
+    if (auto *images = static_cast<ScaledImages *>(RemovePropW(page, kImagesProperty))) PutBackImages(images);
+}
+
 // ---- messages ----------------------------------------------------------------
 
 void InitPage(HWND page, const PROPSHEETPAGEW *pageRecord) {
+    ScaleImages(page);
     auto *context = pageRecord != nullptr ? reinterpret_cast<ColorPageContext *>(pageRecord->lParam) : nullptr;
     unsigned char *record = RecordOf(context);
     if (record == nullptr) return;  // a page without settings shows its template only
@@ -365,6 +511,7 @@ INT_PTR CALLBACK ColorPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
         break;
     case WM_DESTROY:
         if (void *scratch = RemovePropW(page, kScratchProperty)) HeapFree(GetProcessHeap(), 0, scratch);
+        ReleaseImages(page);
         break;
     default:
         break;

@@ -215,13 +215,14 @@ void DrawPreview(HDC paintDc, HWND page, void *privateDevMode, void *previewScra
 
     MemoryDc memory(paintDc);
     Selection selected(memory.get(), pic.section.get());
-    Rectangle(paintDc, 4, 4, 198, 198);
+    const RECT area = PreviewArea(DpiOf(paintDc));
+    Rectangle(paintDc, area.left - 1, area.top - 1, area.right + 1, area.bottom + 1);
     SetStretchBltMode(paintDc, COLORONCOLOR);
     // |height| rows: a top-down section is addressed top row first, so the
     // picture is never drawn upside down.
     if (selected.ok())
-        StretchBlt(paintDc, 5, 5, qx::kPreviewSide, qx::kPreviewSide, memory.get(), 0, 0, pic.width,
-                   static_cast<int>(pic.rows), SRCCOPY);
+        StretchBlt(paintDc, area.left, area.top, area.right - area.left, area.bottom - area.top, memory.get(), 0, 0,
+                   pic.width, static_cast<int>(pic.rows), SRCCOPY);
 }
 
 void RenderPreview(HWND page, void *privateDevMode, void *previewScratch, ReadControlsFn readControls) {
@@ -230,6 +231,29 @@ void RenderPreview(HWND page, void *privateDevMode, void *previewScratch, ReadCo
 }
 
 void InvalidatePreview(HWND page) {
-    const RECT area{5, 5, 197, 197};
+    const RECT area = PreviewArea(WindowDpi(page));
     InvalidateRect(page, &area, FALSE);
+}
+
+int DpiOf(HDC dc) {
+    const int dpi = dc != nullptr ? GetDeviceCaps(dc, LOGPIXELSY) : 0;
+    // At or below 96 DPI, and for a value no screen has, the page keeps its
+    // 96-DPI pixels.
+    return dpi > kBaseDpi && dpi <= kMaxDpi ? dpi : kBaseDpi;
+}
+
+int WindowDpi(HWND window) {
+    HDC dc = GetDC(window);
+    if (dc == nullptr) return kBaseDpi;
+    const int dpi = DpiOf(dc);
+    ReleaseDC(window, dc);
+    return dpi;
+}
+
+int ScaleToDpi(int pixels, int dpi) { return MulDiv(pixels, dpi, kBaseDpi); }
+
+RECT PreviewArea(int dpi) {
+    const int origin = ScaleToDpi(kPreviewOrigin, dpi);
+    const int side = ScaleToDpi(qx::kPreviewSide, dpi);
+    return RECT{origin, origin, origin + side, origin + side};
 }

@@ -1,7 +1,8 @@
 #pragma once
 // The Color correction page's 192 x 192 preview: loads the picture named in
 // the page's PrivateDevMode (or the built-in photograph), corrects it with
-// the settings the page's controls show, and draws it inside a frame.
+// the settings the page's controls show, and draws it inside a frame,
+// stretched larger on screens above 96 DPI.
 #ifndef UNICODE
 #error "UNICODE must be defined before any Windows header"
 #endif
@@ -29,3 +30,21 @@ void DrawPreview(HDC paintDc, HWND page, void *privateDevMode, void *previewScra
 
 // Asks for a repaint of the picture area only, without erasing it.
 void InvalidatePreview(HWND page);
+
+// The page is laid out in dialog units, which grow with the screen's DPI;
+// the preview's pixels grow with them. 96 DPI is the size everything was
+// drawn for.
+constexpr int kBaseDpi = 96;
+constexpr int kMaxDpi = 960;
+constexpr int kPreviewOrigin = 5;  // the picture's top-left corner at 96 DPI
+
+// A DC's vertical DPI, kBaseDpi when it is not above it (or is absurd).
+int DpiOf(HDC dc);
+// The same for a window, through a DC of its own.
+int WindowDpi(HWND window);
+// `pixels` at 96 DPI in pixels at `dpi`.
+int ScaleToDpi(int pixels, int dpi);
+// The rectangle the picture is stretched into, in the page's client
+// coordinates; the frame is drawn one pixel outside it. At 96 DPI (5, 5)
+// to (197, 197).
+RECT PreviewArea(int dpi);

@@ -132,6 +132,22 @@ HRESULT AddDocumentPages(PPROPSHEETUI_INFO pPSUIInfo, LPARAM lParam, IPrintOemDr
     return S_OK;
 }
 
+namespace {
+
+// The printer sheet's title from the string table, loaded once: the
+// caller keeps the pointer, so the text lives as long as the module.
+LPWSTR PrinterSheetTitle() {
+    static struct Title {
+        wchar_t text[64] = {};
+        Title() {
+            if (LoadStringW(moduleInstance, IDS_PRINTER_SHEET_TITLE, text, 64) <= 0) text[0] = L'\0';
+        }
+    } title;
+    return title.text;
+}
+
+}  // namespace
+
 HRESULT AddPrinterPages(PPROPSHEETUI_INFO pPSUIInfo, LPARAM lParam) {
     if (!ValidSheetInfo(pPSUIInfo)) return E_FAIL;
     LONG_PTR result = 0;
@@ -147,7 +163,7 @@ HRESULT AddPrinterPages(PPROPSHEETUI_INFO pPSUIInfo, LPARAM lParam) {
         break;
     }
     case PROPSHEETUI_REASON_GET_INFO_HEADER:
-        if (lParam != 0) reinterpret_cast<PPROPSHEETUI_INFO_HEADER>(lParam)->pTitle = const_cast<LPTSTR>(L"OEM UI Page");
+        if (lParam != 0) reinterpret_cast<PPROPSHEETUI_INFO_HEADER>(lParam)->pTitle = PrinterSheetTitle();
         result = 1;
         break;
     case PROPSHEETUI_REASON_DESTROY:

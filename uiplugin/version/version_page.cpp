@@ -159,9 +159,13 @@ void RefreshPage(HWND page) {
         SetDlgItemTextW(page, IDC_GAMMA_NAME, L"");
     }
 
-    // 4. The error-message state.
-    SetDlgItemTextW(page, IDC_ERROR_MSG_STATE,
-                    errorMessages != 0 ? L"Printer Driver" : L"Printer Driver(Error message is not displayed)");
+    // 4. The error-message state, in the words of the module the page's
+    // template came from.
+    wchar_t state[qx::kVersionTextChars];
+    const auto module = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(page, GWLP_HINSTANCE));
+    const UINT stateText = errorMessages != 0 ? IDS_PRINTER_DRIVER : IDS_PRINTER_DRIVER_NO_ERRORS;
+    if (LoadStringW(module, stateText, state, static_cast<int>(qx::kVersionTextChars)) <= 0) state[0] = L'\0';
+    SetDlgItemTextW(page, IDC_ERROR_MSG_STATE, state);
 }
 
 bool CursorOver(HWND control, const POINT& cursor) {

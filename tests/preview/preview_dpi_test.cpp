@@ -1,0 +1,175 @@
+// The preview's drawing at the screen's DPI, run in a Wine prefix at 96 and
+// in one at 144 (QX_WINE_DPI): the picture is still corrected at its own
+// size of at most 192 x 192; only the last stretch and its frame grow
+// (the repainted area: tests/page/page_dpi_test.cpp).
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tests/preview/bmp_builder.h"
+#include "uiplugin/correction/image_correction.h"
+#include "uiplugin/correction/preview_picture.h"
+#include "uiplugin/correction/preview_render.h"
+
+HINSTANCE moduleInstance = GetModuleHandleW(nullptr);
+
+namespace {
+
+// The DPI the prefix this run uses was made with; 96 when not named.
+int ExpectedDpi() {
+    wchar_t value[16] = {};
+    if (GetEnvironmentVariableW(L"QX_WINE_DPI", value, 16) == 0) return 96;
+    const int dpi = _wtoi(value);
+    return dpi > 0 ? dpi : 96;
+}
+
+using qxtest::Bytes;
+using qxtest::BmpShape;
+
+constexpr int kSurface = 320;
+constexpr size_t kStride = kSurface * 3;  // 960
+constexpr uint8_t kSentinel = 0x5A;
+
+int Scaled(int pixels) { return MulDiv(pixels, ExpectedDpi(), 96); }
+
+class Surface {
+public:
+    Surface() {
+        BITMAPINFO info{};
+        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+        info.bmiHeader.biWidth = kSurface;
+        info.bmiHeader.biHeight = -kSurface;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 24;
+        dc_ = CreateCompatibleDC(nullptr);
+        void *bits = nullptr;
+        bitmap_ = CreateDIBSection(dc_, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        bits_ = static_cast<uint8_t *>(bits);
+        old_ = SelectObject(dc_, bitmap_);
+        std::memset(bits_, kSentinel, kStride * kSurface);
+    }
+    ~Surface() {
+        SelectObject(dc_, old_);
+        DeleteObject(bitmap_);
+        DeleteDC(dc_);
+    }
+    HDC dc() const { return dc_; }
+    const uint8_t *At(int x, int y) {
+        GdiFlush();
+        return bits_ + static_cast<size_t>(y) * kStride + static_cast<size_t>(x) * 3;
+    }
+
+private:
+    HDC dc_;
+    HBITMAP bitmap_;
+    HGDIOBJ old_;
+    uint8_t *bits_;
+};
+
+struct Controls {
+    qx::CorrectionSettings settings{};
+    int calls = 0;
+};
+void ReadTestControls(void *context, HWND, qx::CorrectionSettings *out) {
+    auto *c = static_cast<Controls *>(context);
+    ++c->calls;
+    *out = c->settings;
+}
+
+std::wstring TempFile(const wchar_t *name) {
+    wchar_t dir[MAX_PATH];
+    GetTempPathW(MAX_PATH, dir);
+    return std::wstring(dir) + L"qx_preview_dpi_" + name;
+}
+
+// 192 x 192, bottom-up, in 16 x 16 blocks of one colour each: a block's
+// centre survives the sharpening filters, so it shows the tone correction
+// of the picture at its own size.
+Bytes BlockPicture() {
+    BmpShape shape;
+    shape.width = 192;
+    shape.height = 192;
+    Bytes b = qxtest::BuildBmp(shape);
+    for (int y = 0; y < 192; ++y)
+        for (int x = 0; x < 192; ++x) {
+            uint8_t *p = b.data() + 54 + static_cast<size_t>(y) * 576 + static_cast<size_t>(x) * 3;
+            const int block = (y / 16) * 12 + x / 16;
+            p[0] = static_cast<uint8_t>(block * 37);
+            p[1] = static_cast<uint8_t>(block * 91 + 40);
+            p[2] = static_cast<uint8_t>(255 - block * 13);
+        }
+    return b;
+}
+
+TEST(PreviewDpi, AreaIsTheOld192SquareAt96AndGrowsAbove) {
+    const struct {
+        int dpi;
+        RECT area;
+    } cases[] = {
+        {96, {5, 5, 197, 197}}, {72, {5, 5, 197, 197}},  {120, {6, 6, 246, 246}},
+        {144, {8, 8, 296, 296}}, {192, {10, 10, 394, 394}},
+    };
+    for (const auto &c : cases) {
+        // Below 96 DPI the page keeps its 96-DPI pixels.
+        const RECT got = PreviewArea(c.dpi < kBaseDpi ? kBaseDpi : c.dpi);
+        EXPECT_TRUE(EqualRect(&got, &c.area)) << c.dpi << " DPI: " << got.left << "," << got.top << " "
+                                              << got.right << "," << got.bottom;
+    }
+}
+
+TEST(PreviewDpi, CorrectedAtItsOwnSizeThenStretchedIntoTheScaledFrame) {
+    const Bytes file = BlockPicture();
+    const std::wstring path = TempFile(L"blocks.bmp");
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    DWORD done = 0;
+    WriteFile(h, file.data(), static_cast<DWORD>(file.size()), &done, nullptr);
+    CloseHandle(h);
+
+    std::vector<uint8_t> rec(qx::kPrivateDevModeSize, 0);
+    std::memcpy(rec.data() + qx::pdm::kPreviewImagePath, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
+    std::vector<uint8_t> scratch(qx::kPreviewScratchSize);
+    Controls controls;
+    controls.settings.brightness = 3;
+    controls.settings.contrast = -2;
+    controls.settings.sharpness = 4;
+    controls.settings.unsharpMask = 1;
+    controls.settings.unsharpAmount = 6;
+    controls.settings.unsharpRadius = 10;
+    Surface surface;
+    ASSERT_EQ(ExpectedDpi(), DpiOf(surface.dc())) << "the Wine prefix is not at the DPI this run is for";
+    DrawPreview(surface.dc(), nullptr, rec.data(), scratch.data(), ReadControlsFn{ReadTestControls, &controls},
+                moduleInstance);
+    EXPECT_EQ(1, controls.calls);
+
+    Bytes want(file.begin() + 54, file.end());
+    qx::CorrectPicture(controls.settings, want.data(), 192, 192, 576);
+    const int origin = Scaled(5), side = Scaled(192);
+    for (int by = 0; by < 12; ++by)
+        for (int bx = 0; bx < 12; ++bx) {
+            const int sx = bx * 16 + 8, sy = by * 16 + 8;
+            const uint8_t *expected = want.data() + static_cast<size_t>(191 - sy) * 576 + static_cast<size_t>(sx) * 3;
+            const int dx = origin + sx * side / 192, dy = origin + sy * side / 192;
+            ASSERT_EQ(0, std::memcmp(expected, surface.At(dx, dy), 3)) << "block " << bx << "," << by;
+        }
+    // The corners of the picture reach the frame, which is one pixel outside.
+    const uint8_t black[3] = {0, 0, 0};
+    const uint8_t sentinel[3] = {kSentinel, kSentinel, kSentinel};
+    const int last = origin + side - 1;
+    for (int i = origin - 1; i <= last + 1; ++i) {
+        for (const POINT &p : {POINT{i, origin - 1}, POINT{i, last + 1}, POINT{origin - 1, i}, POINT{last + 1, i}})
+            ASSERT_EQ(0, std::memcmp(black, surface.At(p.x, p.y), 3)) << "frame at " << p.x << "," << p.y;
+        for (const POINT &p : {POINT{i, origin - 2}, POINT{i, last + 2}, POINT{origin - 2, i}, POINT{last + 2, i}})
+            ASSERT_EQ(0, std::memcmp(sentinel, surface.At(p.x, p.y), 3)) << "outside at " << p.x << "," << p.y;
+    }
+    const uint8_t *corner = want.data() + 191 * 576;  // the top-left pixel of a bottom-up picture
+    EXPECT_EQ(0, std::memcmp(corner, surface.At(origin, origin), 3));
+    const uint8_t *farCorner = want.data() + 191 * 3;  // the bottom-right one
+    EXPECT_EQ(0, std::memcmp(farCorner, surface.At(last, last), 3));
+    DeleteFileW(path.c_str());
+}
+
+}  // namespace
