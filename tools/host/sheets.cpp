@@ -42,7 +42,6 @@ struct PlatformCall {
     int ticks = 0;
     bool scripted = false;   // the script ran on the platform's sheet
     bool sawInit = false, sawHeader = false, sawDestroy = false;
-    LPARAM setResult = -1;   // what the platform reported at SET_RESULT
 };
 
 namespace {
@@ -80,7 +79,7 @@ std::string PageTemplate(const PROPSHEETPAGEW *page) {
     return "named template";
 }
 
-const char *ReasonName(WORD reason) {
+std::string ReasonName(WORD reason) {
     switch (reason) {
     case PROPSHEETUI_REASON_INIT: return "PROPSHEETUI_REASON_INIT";
     case PROPSHEETUI_REASON_GET_INFO_HEADER: return "PROPSHEETUI_REASON_GET_INFO_HEADER";
@@ -88,7 +87,7 @@ const char *ReasonName(WORD reason) {
     case PROPSHEETUI_REASON_SET_RESULT: return "PROPSHEETUI_REASON_SET_RESULT";
     case PROPSHEETUI_REASON_GET_ICON: return "PROPSHEETUI_REASON_GET_ICON";
     case kReasonBeforeInit: return "PROPSHEETUI_REASON_BEFORE_INIT";
-    default: return "an unknown reason";
+    default: return Format("reason %u", static_cast<unsigned>(reason));
     }
 }
 
@@ -378,6 +377,8 @@ LONG CALLBACK PlatformSheetFunction(PPROPSHEETUI_INFO info, LPARAM lParam) {
     return activeScenes->OnPlatformReason(*activeCall, info, lParam);
 }
 
+// The platform calls its sheet functions CALLBACK (the MinGW header's
+// PFNPROPSHEETUI names no convention, which would be wrong on x86).
 using CommonPropertySheetUIWFn = LONG(APIENTRY *)(HWND, LONG(CALLBACK *)(PPROPSHEETUI_INFO, LPARAM), LPARAM, LPDWORD);
 
 }  // namespace
@@ -575,7 +576,9 @@ void SheetScenes::RunHostFrame(const SheetPlan &plan, const SheetRun &run, HostS
         log_.Call("PropertySheetW(modal)", Format("%ld", static_cast<long>(r)),
                   Format("%d Appl%s", sheet.applies, sheet.applies == 1 ? "y" : "ies"));
         if (r < 0) log_.Violation("the sheet could not be shown");
-        if (sheet.applies > 0 || r > 0) outcome = CPSUI_OK;
+        // The document counts its Applies; the printer sheet, with nothing
+        // to apply, goes by what PropertySheetW answered.
+        if (plan.kind == SheetKind::kDocument ? sheet.applies > 0 : r > 0) outcome = CPSUI_OK;
     } else {
         HWND window = ShowModeless(sheetHeader);
         log_.Call("PropertySheetW(modeless)", window ? "shown" : Format("failed, error %lu", GetLastError()));
@@ -658,7 +661,7 @@ LONG SheetScenes::OnPlatformReason(PlatformCall &call, PPROPSHEETUI_INFO info, L
     HostSheet &sheet = *call.sheet;
     IPrintOemUI *plugin = session_.plugin();
     const WORD reason = info->Reason;
-    log_.Call(Format("compstui -> PFNPROPSHEETUI(%s)", ReasonName(reason)).c_str(), "received",
+    log_.Call(Format("compstui -> PFNPROPSHEETUI(%s)", ReasonName(reason).c_str()).c_str(), "received",
               Format("hComPropSheet %p, Version 0x%04X, lParam %p", info->hComPropSheet, info->Version,
                      reinterpret_cast<void *>(lParam)));
     if (info->lParamInit != reinterpret_cast<LPARAM>(&call))
@@ -710,7 +713,6 @@ LONG SheetScenes::OnPlatformReason(PlatformCall &call, PPROPSHEETUI_INFO info, L
             answer = -1;
             break;
         }
-        call.setResult = setResult->Result;
         hr = (plugin->*plan.slot)(&forwarded, lParam);
         log_.Call(Format("%s(PROPSHEETUI_REASON_SET_RESULT)", plan.slotName).c_str(), HresultText(hr),
                   Format("Result %ld for sheet result %ld", static_cast<long>(forwarded.Result),
