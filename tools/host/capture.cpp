@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "tools/host/transcript.h"
+#include "uiplugin/frame/gdi_owners.h"
 
 namespace qxhost {
 namespace {
@@ -25,48 +26,6 @@ public:
 
 private:
     T *p_ = nullptr;
-};
-
-class ScreenDc {
-public:
-    ScreenDc() : dc_(GetDC(nullptr)) {}
-    ~ScreenDc() {
-        if (dc_ != nullptr) ReleaseDC(nullptr, dc_);
-    }
-    ScreenDc(const ScreenDc &) = delete;
-    ScreenDc &operator=(const ScreenDc &) = delete;
-    HDC get() const { return dc_; }
-
-private:
-    HDC dc_;
-};
-
-class MemoryDc {
-public:
-    explicit MemoryDc(HDC like) : dc_(CreateCompatibleDC(like)) {}
-    ~MemoryDc() {
-        if (dc_ != nullptr) DeleteDC(dc_);
-    }
-    MemoryDc(const MemoryDc &) = delete;
-    MemoryDc &operator=(const MemoryDc &) = delete;
-    HDC get() const { return dc_; }
-
-private:
-    HDC dc_;
-};
-
-class Bitmap {
-public:
-    explicit Bitmap(HBITMAP b) : b_(b) {}
-    ~Bitmap() {
-        if (b_ != nullptr) DeleteObject(b_);
-    }
-    Bitmap(const Bitmap &) = delete;
-    Bitmap &operator=(const Bitmap &) = delete;
-    HBITMAP get() const { return b_; }
-
-private:
-    HBITMAP b_;
 };
 
 std::string Failed(const char *what, HRESULT hr) { return Format("%s: %s", what, HresultText(hr).c_str()); }
@@ -107,9 +66,9 @@ std::string CaptureWindowPng(HWND window, const std::wstring &path) {
     const int width = r.right - r.left, height = r.bottom - r.top;
     if (width <= 0 || height <= 0) return "the window has no area";
 
-    ScreenDc screen;
+    qxgdi::ScreenDc screen;
     if (screen.get() == nullptr) return "no screen DC";
-    MemoryDc memory(screen.get());
+    qxgdi::MemoryDc memory(screen.get());
     BITMAPINFO info = {};
     info.bmiHeader.biSize = sizeof info.bmiHeader;
     info.bmiHeader.biWidth = width;
@@ -118,7 +77,7 @@ std::string CaptureWindowPng(HWND window, const std::wstring &path) {
     info.bmiHeader.biBitCount = 24;
     info.bmiHeader.biCompression = BI_RGB;
     void *bits = nullptr;
-    Bitmap bitmap(CreateDIBSection(screen.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    qxgdi::Bitmap bitmap(CreateDIBSection(screen.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
     if (memory.get() == nullptr || bitmap.get() == nullptr || bits == nullptr) return "no bitmap for the copy";
     HGDIOBJ old = SelectObject(memory.get(), bitmap.get());
     const BOOL copied = BitBlt(memory.get(), 0, 0, width, height, screen.get(), r.left, r.top, SRCCOPY);

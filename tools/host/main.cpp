@@ -2,11 +2,13 @@
 // QX748UI.dll as Windows does, makes the driver UI's calls in its order,
 // prints each call and its result, and fails on any result the contract
 // does not allow.
-//   qx748host.exe [MODE] [PATH\QX748UI.dll]   (default: next to this program)
+//   qx748host.exe [--platform] [MODE] [PATH\QX748UI.dll]   (default: next to this program)
 // MODE: none, the calls of a driver UI that opens no sheet; --document or
 // --printer, that sheet on the screen for a person, the record printed when
 // it closes; --script, both sheets run by the host (controls set, Apply);
 // --screenshot DIR, the same with pictures of both sheets in DIR.
+// --platform: the sheets run in the platform's CommonPropertySheetUIW
+// (compstui.dll) instead of the host's own stand-in for it.
 // Exit codes: 0 all results allowed, 1 a contract violation, 2 the plug-in
 // could not be loaded or the command line is wrong.
 #include <windows.h>
@@ -38,11 +40,14 @@ std::wstring DefaultPluginPath() {
 enum class Mode { kCalls, kDocument, kPrinter, kScript };
 
 void PrintUsage() {
-    std::printf("usage: qx748host.exe [--document | --printer | --script | --screenshot DIR] [PATH\\QX748UI.dll]\n"
+    std::printf("usage: qx748host.exe [--platform] [--document | --printer | --script | --screenshot DIR]\n"
+                "                     [PATH\\QX748UI.dll]\n"
                 "Drives the plug-in through the printer driver UI's calls and prints a transcript.\n"
                 "  --document, --printer  show that property sheet; the record is printed when it closes\n"
                 "  --script               run both sheets with scripted changes and Apply, no window needed\n"
-                "  --screenshot DIR       the same, writing color-correction.png and version.png to DIR\n");
+                "  --screenshot DIR       the same, writing color-correction.png and version.png to DIR\n"
+                "  --platform             run the sheets in the platform's CommonPropertySheetUIW\n"
+                "                         (compstui.dll) rather than the host's own; needs a sheet mode\n");
 }
 
 }  // namespace
@@ -53,13 +58,17 @@ int main() {
     if (argv == nullptr) return kExitUsage;
     std::wstring pluginPath, screenshotDir;
     Mode mode = Mode::kCalls;
-    bool modeGiven = false;
+    bool modeGiven = false, platform = false;
     for (int i = 1; i < argc; ++i) {
         std::wstring arg = argv[i];
         if (arg == L"--help" || arg == L"-h") {
             PrintUsage();
             LocalFree(argv);
             return 0;
+        }
+        if (arg == L"--platform" && !platform) {
+            platform = true;
+            continue;
         }
         Mode chosen = Mode::kCalls;
         if (arg == L"--document") chosen = Mode::kDocument;
@@ -86,6 +95,11 @@ int main() {
         pluginPath = arg;
     }
     LocalFree(argv);
+    if (platform && mode == Mode::kCalls) {
+        std::fprintf(stderr, "qx748host: --platform runs sheets: give --document, --printer, --script or --screenshot\n");
+        PrintUsage();
+        return kExitUsage;
+    }
     if (pluginPath.empty()) pluginPath = DefaultPluginPath();
     for (wchar_t &c : pluginPath)
         if (c == L'/') c = L'\\';
@@ -111,14 +125,15 @@ int main() {
         qxhost::SheetScenes scenes(session, transcript);
         qxhost::SheetRun run;
         run.show = mode == Mode::kScript ? qxhost::SheetShow::kScripted : qxhost::SheetShow::kInteractive;
+        run.frame = platform ? qxhost::SheetFrame::kPlatform : qxhost::SheetFrame::kHost;
         if (mode == Mode::kScript && !screenshotDir.empty()) {
             for (wchar_t &c : screenshotDir)
                 if (c == L'/') c = L'\\';
             CreateDirectoryW(screenshotDir.c_str(), nullptr);
             run.screenshotDir = screenshotDir;
         }
-        if (mode == Mode::kDocument || mode == Mode::kScript) scenes.RunDocumentSheet(run);
-        if (mode == Mode::kPrinter || mode == Mode::kScript) scenes.RunPrinterSheet(run);
+        if (mode == Mode::kDocument || mode == Mode::kScript) scenes.RunSheet(qxhost::SheetKind::kDocument, run);
+        if (mode == Mode::kPrinter || mode == Mode::kScript) scenes.RunSheet(qxhost::SheetKind::kPrinter, run);
         scenes.PrintRecord();
         if (com) CoUninitialize();
     }

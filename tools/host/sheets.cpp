@@ -12,17 +12,64 @@
 #include "uiplugin/settings/private_devmode.h"
 
 namespace qxhost {
+
+using SheetSlot = HRESULT (STDMETHODCALLTYPE IPrintOemUI::*)(PPROPSHEETUI_INFO, LPARAM);
+
+// What differs between the two sheets; everything else is one routine.
+struct SheetPlan {
+    SheetKind kind;
+    const char *section;
+    const char *name;
+    DWORD commonUiMode;
+    const char *commonUiName;
+    SheetSlot slot;
+    const char *slotName;
+    const char *pageName;  // the page INIT must add
+    const wchar_t *screenshot;
+    const wchar_t *fallbackTitle;  // when the plug-in names none
+};
+
+// One run of the platform's CommonPropertySheetUIW: what its callback and
+// the scripted run's timer need.
+struct PlatformCall {
+    const SheetPlan *plan = nullptr;
+    const SheetRun *run = nullptr;
+    HostSheet *sheet = nullptr;
+    void *sheetParam = nullptr;
+    HANDLE heap = nullptr;
+    std::wstring title;
+    UINT_PTR timer = 0, watchdog = 0;
+    int ticks = 0;
+    bool scripted = false;   // the script ran on the platform's sheet
+    bool sawInit = false, sawHeader = false, sawDestroy = false;
+};
+
 namespace {
 
 // The sheets' Apply button (the common controls' own identifier).
 constexpr int kApplyButton = 0x3021;
 constexpr DWORD kMaxOptionItems = 256;
 constexpr ULONG_PTR kUntouched = static_cast<ULONG_PTR>(0xDEADBEEF);
+// Not in the MinGW headers: the reason the platform sends before INIT.
+constexpr WORD kReasonBeforeInit = 5;
+// The platform's sheet is looked for this often, for at most this long.
+constexpr UINT kFinderMs = 50;
+constexpr int kFinderTicks = 600;
+
+const SheetPlan kPlans[] = {
+    {SheetKind::kDocument, "Document properties sheet", "document", OEMCUIP_DOCPROP, "OEMCUIP_DOCPROP",
+     &IPrintOemUI::DocumentPropertySheets, "DocumentPropertySheets", "the Color correction page",
+     L"color-correction.png", L"QX748 Document Properties"},
+    {SheetKind::kPrinter, "Printer properties sheet", "printer", OEMCUIP_PRNPROP, "OEMCUIP_PRNPROP",
+     &IPrintOemUI::DevicePropertySheets, "DevicePropertySheets", "the Version page", L"version.png",
+     L"QX748 Printer Properties"},
+};
 
 // One sheet runs at a time, on this thread; the callbacks find it here.
 SheetScenes *activeScenes = nullptr;
 HostSheet *activeSheet = nullptr;
 Transcript *activeLog = nullptr;
+PlatformCall *activeCall = nullptr;
 WNDPROC sheetProcedure = nullptr;
 
 std::string HandleText(const void *h) { return Format("%p", h); }
@@ -30,6 +77,29 @@ std::string HandleText(const void *h) { return Format("%p", h); }
 std::string PageTemplate(const PROPSHEETPAGEW *page) {
     if (IS_INTRESOURCE(page->pszTemplate)) return Format("template %u", static_cast<unsigned>(reinterpret_cast<uintptr_t>(page->pszTemplate)));
     return "named template";
+}
+
+std::string ReasonName(WORD reason) {
+    switch (reason) {
+    case PROPSHEETUI_REASON_INIT: return "PROPSHEETUI_REASON_INIT";
+    case PROPSHEETUI_REASON_GET_INFO_HEADER: return "PROPSHEETUI_REASON_GET_INFO_HEADER";
+    case PROPSHEETUI_REASON_DESTROY: return "PROPSHEETUI_REASON_DESTROY";
+    case PROPSHEETUI_REASON_SET_RESULT: return "PROPSHEETUI_REASON_SET_RESULT";
+    case PROPSHEETUI_REASON_GET_ICON: return "PROPSHEETUI_REASON_GET_ICON";
+    case kReasonBeforeInit: return "PROPSHEETUI_REASON_BEFORE_INIT";
+    default: return Format("reason %u", static_cast<unsigned>(reason));
+    }
+}
+
+// Both frames record an added page the same way, whoever made it.
+void RecordAddedPage(HostSheet &sheet, Transcript &log, const PROPSHEETPAGEW *record, LONG_PTR page,
+                     const char *where) {
+    log.Call("  <- pfnComPropSheet(CPSFUNC_ADD_PROPSHEETPAGEW)", page ? HandleText(reinterpret_cast<void *>(page)) : "0",
+             Format("%s, record %u bytes, lParam %p%s", PageTemplate(record).c_str(),
+                    static_cast<unsigned>(record->dwSize), reinterpret_cast<void *>(record->lParam), where));
+    if (page == 0) return;
+    sheet.pages.push_back(reinterpret_cast<HPROPSHEETPAGE>(page));
+    sheet.pageRecordParams.push_back(record->lParam);
 }
 
 // The common property sheet function the host gives the plug-in.
@@ -50,17 +120,13 @@ LONG_PTR CALLBACK HostComPropSheet(HANDLE sheetHandle, UINT function, LPARAM lPa
             return 0;
         }
         HPROPSHEETPAGE page = CreatePropertySheetPageW(record);
-        log.Call("  <- pfnComPropSheet(CPSFUNC_ADD_PROPSHEETPAGEW)", page ? HandleText(page) : "0",
-                 Format("%s, record %u bytes, lParam %p", PageTemplate(record).c_str(),
-                        static_cast<unsigned>(record->dwSize), reinterpret_cast<void *>(record->lParam)));
-        if (page == nullptr) return 0;
-        sheet->pages.push_back(page);
-        sheet->pageRecordParams.push_back(record->lParam);
+        RecordAddedPage(*sheet, log, record, reinterpret_cast<LONG_PTR>(page), "");
         return reinterpret_cast<LONG_PTR>(page);
     }
     case CPSFUNC_GET_PAGECOUNT:
+        sheet->lastPageCount = static_cast<LONG_PTR>(sheet->pages.size());
         log.Call("  <- pfnComPropSheet(CPSFUNC_GET_PAGECOUNT)", Format("%u", static_cast<unsigned>(sheet->pages.size())));
-        return static_cast<LONG_PTR>(sheet->pages.size());
+        return sheet->lastPageCount;
     case CPSFUNC_SET_RESULT:
         sheet->setResults.push_back({lParam1, lParam2});
         log.Call("  <- pfnComPropSheet(CPSFUNC_SET_RESULT)", "1",
@@ -73,10 +139,57 @@ LONG_PTR CALLBACK HostComPropSheet(HANDLE sheetHandle, UINT function, LPARAM lPa
     }
 }
 
+// Under the platform's frame the plug-in gets this function: each call goes
+// on to the platform's own, unchanged, and is recorded with its answer.
+LONG_PTR CALLBACK PlatformComPropSheet(HANDLE sheetHandle, UINT function, LPARAM lParam1, LPARAM lParam2) {
+    HostSheet *sheet = activeSheet;
+    Transcript &log = *activeLog;
+    if (sheet == nullptr || sheet->platformFunction == nullptr || sheetHandle != sheet->platformSheet) {
+        log.Call("  <- pfnComPropSheet", "0", Format("function %u on a handle that is no open sheet's", function));
+        log.Violation("the plug-in must use the sheet handle it was given");
+        return 0;
+    }
+    if (function == CPSFUNC_ADD_PROPSHEETPAGEW && lParam1 == 0) {
+        log.Call("  <- pfnComPropSheet(CPSFUNC_ADD_PROPSHEETPAGEW, null)", "0", "not passed on");
+        log.Violation("an added page needs its record");
+        return 0;
+    }
+    const LONG_PTR answer = sheet->platformFunction(sheetHandle, function, lParam1, lParam2);
+    switch (function) {
+    case CPSFUNC_ADD_PROPSHEETPAGEW:
+        RecordAddedPage(*sheet, log, reinterpret_cast<const PROPSHEETPAGEW *>(lParam1), answer, ", the platform's page");
+        break;
+    case CPSFUNC_GET_PAGECOUNT:
+        sheet->lastPageCount = answer;
+        log.Call("  <- pfnComPropSheet(CPSFUNC_GET_PAGECOUNT)", Format("%ld", static_cast<long>(answer)),
+                 "the platform's answer");
+        break;
+    case CPSFUNC_SET_RESULT:
+        sheet->setResults.push_back({lParam1, lParam2});
+        log.Call("  <- pfnComPropSheet(CPSFUNC_SET_RESULT)", Format("%ld", static_cast<long>(answer)),
+                 Format("sheet %p, page %p, result %ld, the platform's answer", sheetHandle,
+                        reinterpret_cast<void *>(lParam1), static_cast<long>(lParam2)));
+        break;
+    default:
+        log.Call("  <- pfnComPropSheet", Format("%ld", static_cast<long>(answer)),
+                 Format("function %u, the platform's answer", function));
+        break;
+    }
+    return answer;
+}
+
 // The common UI sees Apply and OK through the sheet window itself.
 LRESULT CALLBACK SheetSubclass(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    WNDPROC original = sheetProcedure;
+    if (original == nullptr) return DefWindowProcW(window, message, wParam, lParam);
+    if (message == WM_NCDESTROY) {
+        // The window goes: it keeps its own procedure, the host lets go.
+        SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
+        sheetProcedure = nullptr;
+        return CallWindowProcW(original, window, message, wParam, lParam);
+    }
     if (message == PSM_APPLY) {
-        LRESULT applied = CallWindowProcW(sheetProcedure, window, message, wParam, lParam);
+        LRESULT applied = CallWindowProcW(original, window, message, wParam, lParam);
         if (applied && activeScenes != nullptr) activeScenes->OnApplied();
         return applied;
     }
@@ -84,18 +197,23 @@ LRESULT CALLBACK SheetSubclass(HWND window, UINT message, WPARAM wParam, LPARAM 
         (LOWORD(wParam) == IDOK || LOWORD(wParam) == kApplyButton)) {
         // OK and Apply apply the pages as PSM_APPLY does; the common UI's
         // callback follows either way.
-        LRESULT r = CallWindowProcW(sheetProcedure, window, message, wParam, lParam);
+        LRESULT r = CallWindowProcW(original, window, message, wParam, lParam);
         if (activeScenes != nullptr) activeScenes->OnApplied();
         return r;
     }
-    return CallWindowProcW(sheetProcedure, window, message, wParam, lParam);
+    return CallWindowProcW(original, window, message, wParam, lParam);
+}
+
+void Subclass(HWND window) {
+    if (sheetProcedure != nullptr) return;
+    sheetProcedure = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(SheetSubclass)));
 }
 
 int CALLBACK SheetCreated(HWND window, UINT message, LPARAM) {
     if (message == PSCB_INITIALIZED && activeSheet != nullptr) {
         activeSheet->window = window;
-        sheetProcedure = reinterpret_cast<WNDPROC>(
-            SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(SheetSubclass)));
+        Subclass(window);
     }
     return 0;
 }
@@ -133,6 +251,20 @@ private:
     HANDLE h_;
 };
 
+class Library {
+public:
+    explicit Library(const wchar_t *name) : h_(LoadLibraryW(name)) {}
+    ~Library() {
+        if (h_ != nullptr) FreeLibrary(h_);
+    }
+    Library(const Library &) = delete;
+    Library &operator=(const Library &) = delete;
+    HMODULE get() const { return h_; }
+
+private:
+    HMODULE h_;
+};
+
 struct Active {
     Active(SheetScenes *scenes, HostSheet *sheet, Transcript *log) {
         activeScenes = scenes;
@@ -143,11 +275,10 @@ struct Active {
         activeScenes = nullptr;
         activeSheet = nullptr;
         activeLog = nullptr;
+        activeCall = nullptr;
         sheetProcedure = nullptr;
     }
 };
-
-using SheetSlot = HRESULT (STDMETHODCALLTYPE IPrintOemUI::*)(PPROPSHEETUI_INFO, LPARAM);
 
 PROPSHEETUI_INFO SheetInfo(HostSheet &sheet, WORD reason, LPARAM lParamInit) {
     PROPSHEETUI_INFO info = {};
@@ -159,26 +290,6 @@ PROPSHEETUI_INFO SheetInfo(HostSheet &sheet, WORD reason, LPARAM lParamInit) {
     info.lParamInit = lParamInit;
     info.Result = kUntouched;
     return info;
-}
-
-// After the sheet has closed: its result, then its end, as the driver UI
-// reports them to the plug-in.
-void CloseSheet(Transcript &log, IPrintOemUI *plugin, SheetSlot slot, const char *slotName, HostSheet &sheet,
-                LPARAM outcome) {
-    SETRESULT_INFO setResult = {};
-    setResult.cbSize = sizeof setResult;
-    setResult.hSetResult = static_cast<HANDLE>(&sheet);
-    setResult.Result = outcome;
-    PROPSHEETUI_INFO info = SheetInfo(sheet, PROPSHEETUI_REASON_SET_RESULT, 0);
-    HRESULT hr = (plugin->*slot)(&info, reinterpret_cast<LPARAM>(&setResult));
-    log.Call(Format("%s(PROPSHEETUI_REASON_SET_RESULT)", slotName).c_str(), HresultText(hr),
-             Format("Result %ld for sheet result %ld", static_cast<long>(info.Result), static_cast<long>(outcome)));
-    if (hr != S_OK || static_cast<LPARAM>(info.Result) != outcome) log.Violation("SET_RESULT passes the sheet's result on");
-    info = SheetInfo(sheet, PROPSHEETUI_REASON_DESTROY, 0);
-    hr = (plugin->*slot)(&info, 0);
-    log.Call(Format("%s(PROPSHEETUI_REASON_DESTROY)", slotName).c_str(), HresultText(hr),
-             Format("Result %ld", static_cast<long>(info.Result)));
-    if (hr != S_OK) log.Violation("DESTROY must succeed");
 }
 
 std::wstring JoinPath(const std::wstring &dir, const wchar_t *name) {
@@ -213,6 +324,63 @@ void MoveSlider(HWND page, int id, int position) {
     SendMessageW(page, WM_HSCROLL, MAKEWPARAM(TB_THUMBPOSITION, position), reinterpret_cast<LPARAM>(slider));
 }
 
+std::wstring WindowText(HWND window) {
+    wchar_t text[256] = L"";
+    GetWindowTextW(window, text, 256);
+    return text;
+}
+
+// The platform's sheet: a top-level dialog of this thread that answers as
+// a property sheet does.
+BOOL CALLBACK FindSheetWindow(HWND window, LPARAM found) {
+    wchar_t cls[16] = L"";
+    GetClassNameW(window, cls, 16);
+    if (std::wcscmp(cls, L"#32770") != 0 || PropSheet_GetCurrentPageHwnd(window) == nullptr) return TRUE;
+    *reinterpret_cast<HWND *>(found) = window;
+    return FALSE;
+}
+
+VOID CALLBACK PlatformSheetTick(HWND, UINT, UINT_PTR id, DWORD) {
+    PlatformCall *call = activeCall;
+    if (call == nullptr || activeScenes == nullptr || call->sheet == nullptr) {
+        KillTimer(nullptr, id);
+        return;
+    }
+    HWND window = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), FindSheetWindow, reinterpret_cast<LPARAM>(&window));
+    if (window == nullptr) {
+        if (++call->ticks >= kFinderTicks) {
+            KillTimer(nullptr, id);
+            call->timer = 0;
+        }
+        return;
+    }
+    // Once: the script pumps messages itself and must not meet this again.
+    KillTimer(nullptr, id);
+    call->timer = 0;
+    call->sheet->window = window;
+    activeScenes->DriveSheet(*call);
+}
+
+VOID CALLBACK PlatformWatchdog(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    if (activeCall != nullptr) activeCall->watchdog = 0;
+    HostSheet *sheet = activeSheet;
+    if (sheet == nullptr || sheet->window == nullptr || !IsWindow(sheet->window) || activeLog == nullptr) return;
+    activeLog->Violation("the platform's sheet did not close on OK; cancelled");
+    PropSheet_PressButton(sheet->window, PSBTN_CANCEL);
+}
+
+// The platform calls the driver UI's sheet function with each reason.
+LONG CALLBACK PlatformSheetFunction(PPROPSHEETUI_INFO info, LPARAM lParam) {
+    if (info == nullptr || activeScenes == nullptr || activeCall == nullptr) return -1;
+    return activeScenes->OnPlatformReason(*activeCall, info, lParam);
+}
+
+// The platform calls its sheet functions CALLBACK (the MinGW header's
+// PFNPROPSHEETUI names no convention, which would be wrong on x86).
+using CommonPropertySheetUIWFn = LONG(APIENTRY *)(HWND, LONG(CALLBACK *)(PPROPSHEETUI_INFO, LPARAM), LPARAM, LPDWORD);
+
 }  // namespace
 
 void SheetScenes::OnApplied() {
@@ -230,30 +398,97 @@ void SheetScenes::OnApplied() {
     cb.cOptItem = items_ != nullptr ? static_cast<WORD>(items_->size()) : 0;
     cb.Result = CPSUI_OK;
     LONG action = commonUi_->OEMCUIPCallback(&cb, commonUi_);
-    const void *record = session_.privateDevMode();
+    const void *record = commonUi_->pOEMDM;
     const unsigned long applied = record ? qx::ReadPrivateDevMode(record).appliedFlag : 0;
     log_.Call("OEMCUIPCallback(CPSUICB_REASON_APPLYNOW)", Format("%ld", static_cast<long>(action)),
-              Format("appliedFlag %lu", applied));
+              record ? Format("appliedFlag %lu", applied) : "no private record");
     if (action != CPSUICB_ACTION_NONE) log_.Violation("Apply asks for no action");
-    if (commonUi_->pOEMDM != nullptr && applied != 1) log_.Violation("an Apply must mark the record applied");
+    if (record != nullptr && applied != 1) log_.Violation("an Apply must mark the record applied");
 }
 
-void SheetScenes::RunDocumentSheet(const SheetRun &run) {
-    log_.Section("Document properties sheet");
-    IPrintOemUI *plugin = session_.plugin();
+bool SheetScenes::CheckInit(const SheetPlan &plan, HostSheet &sheet, HANDLE heap, HRESULT hr, LONG_PTR result) {
+    if (plan.kind == SheetKind::kDocument)
+        log_.Call(Format("%s(PROPSHEETUI_REASON_INIT)", plan.slotName).c_str(), HresultText(hr),
+                  Format("Result %ld, pages %u", static_cast<long>(result), static_cast<unsigned>(sheet.pages.size())));
+    else
+        log_.Call(Format("%s(PROPSHEETUI_REASON_INIT)", plan.slotName).c_str(), HresultText(hr),
+                  Format("Result %p, pages %u", reinterpret_cast<void *>(result), static_cast<unsigned>(sheet.pages.size())));
+    if (hr != S_OK || sheet.pages.empty()) {
+        log_.Violation("INIT must add %s", plan.pageName);
+        return false;
+    }
+    if (plan.kind == SheetKind::kPrinter) {
+        if (result != reinterpret_cast<LONG_PTR>(sheet.pages.back()))
+            log_.Violation("the printer sheet's INIT Result is the added page's handle");
+        return true;
+    }
+    if (result != sheet.lastPageCount) log_.Violation("INIT's Result is the page count the sheet reported");
+    HANDLE colorPage = sheet.pages[0];
+    const HANDLE sheetHandle = sheet.platformSheet != nullptr ? sheet.platformSheet : static_cast<HANDLE>(&sheet);
+    const auto *context = reinterpret_cast<const ColorPageContext *>(sheet.pageRecordParams[0]);
+    if (context != nullptr) {
+        log_.Note("page context: pageHandle %p, hComPropSheet %p, heap block %lu bytes", context->pageHandle,
+                  context->hComPropSheet, static_cast<unsigned long>(HeapSize(heap, 0, context)));
+        if (context->pageHandle != colorPage) log_.Violation("the context must keep the handle the add call returned");
+        if (context->hComPropSheet != sheetHandle) log_.Violation("the context keeps the sheet handle");
+    } else {
+        log_.Violation("the Color correction page needs its context");
+    }
+    return true;
+}
+
+// The document's script, on either frame: two sliders and the unsharp mask
+// set as a person would, a picture, then Apply.
+void SheetScenes::ScriptDocument(HWND window, HostSheet &sheet, const SheetRun &run, LPARAM &outcome) {
     void *record = session_.privateDevMode();
-    if (plugin == nullptr || record == nullptr) {
-        log_.Violation("the document sheet needs the plug-in and its private block");
+    Pump(window);
+    HWND page = PropSheet_GetCurrentPageHwnd(window);
+    MoveSlider(page, IDC_BRIGHTNESS, 3);
+    MoveSlider(page, IDC_SATURATION, 5);
+    if (IsDlgButtonChecked(page, IDC_UNSHARP_MASK) != BST_CHECKED)
+        SendDlgItemMessageW(page, IDC_UNSHARP_MASK, BM_CLICK, 0, 0);
+    Pump(window);
+    log_.Call("script: brightness 3, saturation 5, unsharp mask on", "done");
+    Settle(window);
+    if (!run.screenshotDir.empty()) SaveScreenshot(log_, window, run.screenshotDir, L"color-correction.png");
+    const size_t before = sheet.setResults.size();
+    LRESULT applied = PropSheet_Apply(window);
+    Pump(window);
+    log_.Call("PSM_APPLY", Format("%ld", static_cast<long>(applied)),
+              Format("%d Appl%s reached the common UI", sheet.applies, sheet.applies == 1 ? "y" : "ies"));
+    bool reported = false;
+    for (size_t i = before; i < sheet.setResults.size(); ++i)
+        reported |= sheet.setResults[i].page == reinterpret_cast<LPARAM>(sheet.pages[0]) &&
+                    sheet.setResults[i].result == CPSUI_OK;
+    if (!reported) log_.Violation("the page must report CPSUI_OK for its own handle on Apply");
+    const qx::CorrectionSettings stored = qx::ReadPrivateDevMode(record).settings;
+    log_.Note("record after Apply: brightness %d, saturation %d, unsharp mask %ld", stored.brightness,
+              stored.saturation, static_cast<long>(stored.unsharpMask));
+    if (stored.brightness != 3 || stored.saturation != 5 || stored.unsharpMask != 1)
+        log_.Violation("Apply must leave the page's settings in the record");
+    if (applied) outcome = CPSUI_OK;
+}
+
+void SheetScenes::RunSheet(SheetKind kind, const SheetRun &run) {
+    const SheetPlan &plan = kPlans[kind == SheetKind::kDocument ? 0 : 1];
+    const bool document = kind == SheetKind::kDocument;
+    log_.Section(plan.section);
+    IPrintOemUI *plugin = session_.plugin();
+    void *record = document ? session_.privateDevMode() : nullptr;
+    if (plugin == nullptr || (document && record == nullptr)) {
+        log_.Violation("the %s sheet needs the plug-in%s", plan.name, document ? " and its private block" : "");
         return;
     }
-    // The document as stored before anyone applied this sheet: the flag
-    // that only an Apply sets starts clear, so the run shows who sets it.
-    qx::PrivateDevMode opened = qx::ReadPrivateDevMode(record);
-    opened.appliedFlag = 0;
-    qx::WritePrivateDevMode(opened, record);
-    log_.Note("the document opens with appliedFlag 0");
+    if (document) {
+        // The document as stored before anyone applied this sheet: the flag
+        // that only an Apply sets starts clear, so the run shows who sets it.
+        qx::PrivateDevMode opened = qx::ReadPrivateDevMode(record);
+        opened.appliedFlag = 0;
+        qx::WritePrivateDevMode(opened, record);
+        log_.Note("the document opens with appliedFlag 0");
+    }
     HostSheet sheet;
-    sheet.name = "document";
+    sheet.name = plan.name;
     Active active(this, &sheet, &log_);
     Heap heap;
     wchar_t printerName[] = L"QX748 Color";
@@ -264,10 +499,10 @@ void SheetScenes::RunDocumentSheet(const SheetRun &run) {
     commonUi.pPrinterName = printerName;
     commonUi.hModule = session_.module();
     commonUi.hOEMHeap = heap.get();
-    commonUi.pPublicDM = session_.publicDevMode();
+    commonUi.pPublicDM = document ? session_.publicDevMode() : nullptr;
     commonUi.pOEMDM = record;
-    HRESULT hr = plugin->CommonUIProp(OEMCUIP_DOCPROP, &commonUi);
-    log_.Call("CommonUIProp(OEMCUIP_DOCPROP, no items)", HresultText(hr),
+    HRESULT hr = plugin->CommonUIProp(plan.commonUiMode, &commonUi);
+    log_.Call(Format("CommonUIProp(%s, no items)", plan.commonUiName).c_str(), HresultText(hr),
               Format("cOEMOptItems %lu", static_cast<unsigned long>(commonUi.cOEMOptItems)));
     if (hr != S_OK || commonUi.cOEMOptItems > kMaxOptionItems) {
         log_.Violation("the item count must be given and usable");
@@ -277,61 +512,55 @@ void SheetScenes::RunDocumentSheet(const SheetRun &run) {
     std::memset(items.data(), 0, items.size() * sizeof(OPTITEM));
     OPTITEM none;  // a count of 0 still hands over a place for items
     commonUi.pOEMOptItems = items.empty() ? &none : items.data();
-    hr = plugin->CommonUIProp(OEMCUIP_DOCPROP, &commonUi);
+    hr = plugin->CommonUIProp(plan.commonUiMode, &commonUi);
     int sized = 0;
     for (const OPTITEM &item : items) sized += item.cbSize == sizeof(OPTITEM) ? 1 : 0;
-    log_.Call("CommonUIProp(OEMCUIP_DOCPROP, items)", HresultText(hr),
+    log_.Call(Format("CommonUIProp(%s, items)", plan.commonUiName).c_str(), HresultText(hr),
               Format("%d of %u items sized %u, callback %s", sized, static_cast<unsigned>(items.size()),
                      static_cast<unsigned>(sizeof(OPTITEM)), commonUi.OEMCUIPCallback ? "installed" : "none"));
     if (hr != S_OK) log_.Violation("the items call must succeed");
-    if (sized != static_cast<int>(items.size())) log_.Violation("every item must carry its size");
+    if (document && sized != static_cast<int>(items.size())) log_.Violation("every item must carry its size");
     commonUi_ = &commonUi;
     items_ = &items;
     sheet_ = &sheet;
 
-    // The plug-in's pages.
+    // The plug-in's pages get these parameters whichever frame runs them.
     OEMUIPSPARAM sheetParam = {};
     sheetParam.cbSize = sizeof sheetParam;
     sheetParam.pPrinterName = printerName;
     sheetParam.hModule = session_.module();
     sheetParam.hOEMHeap = heap.get();
-    sheetParam.pPublicDM = session_.publicDevMode();
+    sheetParam.pPublicDM = document ? session_.publicDevMode() : nullptr;
     sheetParam.pOEMDM = record;
-    PROPSHEETUI_INFO info = SheetInfo(sheet, PROPSHEETUI_REASON_INIT, reinterpret_cast<LPARAM>(&sheetParam));
-    hr = plugin->DocumentPropertySheets(&info, 0);
-    log_.Call("DocumentPropertySheets(PROPSHEETUI_REASON_INIT)", HresultText(hr),
-              Format("Result %ld, pages %u", static_cast<long>(info.Result), static_cast<unsigned>(sheet.pages.size())));
-    if (hr != S_OK || sheet.pages.empty()) {
-        log_.Violation("INIT must add the Color correction page");
-        commonUi_ = nullptr;
-        sheet_ = nullptr;
-        return;
-    }
-    if (static_cast<LONG_PTR>(info.Result) != static_cast<LONG_PTR>(sheet.pages.size()))
-        log_.Violation("INIT's Result is the page count the sheet reported");
-    HANDLE colorPage = sheet.pages[0];
-    const auto *context = reinterpret_cast<const ColorPageContext *>(sheet.pageRecordParams[0]);
-    if (context != nullptr) {
-        log_.Note("page context: pageHandle %p, hComPropSheet %p, heap block %lu bytes", context->pageHandle,
-                  context->hComPropSheet, static_cast<unsigned long>(HeapSize(heap.get(), 0, context)));
-        if (context->pageHandle != colorPage) log_.Violation("the context must keep the handle the add call returned");
-        if (context->hComPropSheet != static_cast<HANDLE>(&sheet)) log_.Violation("the context keeps the sheet handle");
-    } else {
-        log_.Violation("the Color correction page needs its context");
-    }
+    if (run.frame == SheetFrame::kPlatform)
+        RunPlatformFrame(plan, run, sheet, &sheetParam, heap.get());
+    else
+        RunHostFrame(plan, run, sheet, &sheetParam, heap.get());
+    commonUi_ = nullptr;
+    items_ = nullptr;
+    sheet_ = nullptr;
+}
+
+void SheetScenes::RunHostFrame(const SheetPlan &plan, const SheetRun &run, HostSheet &sheet, void *sheetParam,
+                               HANDLE heap) {
+    IPrintOemUI *plugin = session_.plugin();
+    PROPSHEETUI_INFO info = SheetInfo(sheet, PROPSHEETUI_REASON_INIT, reinterpret_cast<LPARAM>(sheetParam));
+    HRESULT hr = (plugin->*plan.slot)(&info, 0);
+    if (!CheckInit(plan, sheet, heap, hr, static_cast<LONG_PTR>(info.Result))) return;
 
     PROPSHEETUI_INFO_HEADER header = {};
     header.cbSize = sizeof header;
     header.pTitle = const_cast<LPWSTR>(L"(host)");
     info = SheetInfo(sheet, PROPSHEETUI_REASON_GET_INFO_HEADER, 0);
-    hr = plugin->DocumentPropertySheets(&info, reinterpret_cast<LPARAM>(&header));
-    log_.Call("DocumentPropertySheets(PROPSHEETUI_REASON_GET_INFO_HEADER)", HresultText(hr),
+    hr = (plugin->*plan.slot)(&info, reinterpret_cast<LPARAM>(&header));
+    const bool named = header.pTitle != nullptr && std::wcscmp(header.pTitle, L"(host)") != 0;
+    log_.Call(Format("%s(PROPSHEETUI_REASON_GET_INFO_HEADER)", plan.slotName).c_str(), HresultText(hr),
               Format("Result %ld, title %s", static_cast<long>(info.Result),
                      header.pTitle ? ("\"" + Utf8(header.pTitle) + "\"").c_str() : "none"));
     if (hr != S_OK || info.Result != 1) log_.Violation("GET_INFO_HEADER answers S_OK and 1");
-    const std::wstring caption = header.pTitle != nullptr && std::wcscmp(header.pTitle, L"(host)") != 0
-                                     ? header.pTitle
-                                     : L"QX748 Document Properties";
+    if (plan.kind == SheetKind::kPrinter && header.pTitle == nullptr)
+        log_.Violation("the printer sheet's header carries the plug-in's title");
+    const std::wstring caption = named ? header.pTitle : plan.fallbackTitle;
 
     PROPSHEETHEADERW sheetHeader = {};
     sheetHeader.dwSize = sizeof sheetHeader;
@@ -345,9 +574,11 @@ void SheetScenes::RunDocumentSheet(const SheetRun &run) {
     if (run.show == SheetShow::kInteractive) {
         INT_PTR r = PropertySheetW(&sheetHeader);
         log_.Call("PropertySheetW(modal)", Format("%ld", static_cast<long>(r)),
-                  Format("%d Apply%s", sheet.applies, sheet.applies == 1 ? "" : "s"));
+                  Format("%d Appl%s", sheet.applies, sheet.applies == 1 ? "y" : "ies"));
         if (r < 0) log_.Violation("the sheet could not be shown");
-        if (sheet.applies > 0) outcome = CPSUI_OK;
+        // The document counts its Applies; the printer sheet, with nothing
+        // to apply, goes by what PropertySheetW answered.
+        if (plan.kind == SheetKind::kDocument ? sheet.applies > 0 : r > 0) outcome = CPSUI_OK;
     } else {
         HWND window = ShowModeless(sheetHeader);
         log_.Call("PropertySheetW(modeless)", window ? "shown" : Format("failed, error %lu", GetLastError()));
@@ -355,131 +586,190 @@ void SheetScenes::RunDocumentSheet(const SheetRun &run) {
             log_.Violation("the sheet could not be created");
         } else {
             PlaceSheet(window);
-            Pump(window);
-            HWND page = PropSheet_GetCurrentPageHwnd(window);
-            MoveSlider(page, IDC_BRIGHTNESS, 3);
-            MoveSlider(page, IDC_SATURATION, 5);
-            if (IsDlgButtonChecked(page, IDC_UNSHARP_MASK) != BST_CHECKED)
-                SendDlgItemMessageW(page, IDC_UNSHARP_MASK, BM_CLICK, 0, 0);
-            Pump(window);
-            log_.Call("script: brightness 3, saturation 5, unsharp mask on", "done");
-            Settle(window);
-            if (!run.screenshotDir.empty()) SaveScreenshot(log_, window, run.screenshotDir, L"color-correction.png");
-            const size_t before = sheet.setResults.size();
-            LRESULT applied = PropSheet_Apply(window);
-            Pump(window);
-            log_.Call("PSM_APPLY", Format("%ld", static_cast<long>(applied)),
-                      Format("%d Apply%s reached the common UI", sheet.applies, sheet.applies == 1 ? "" : "s"));
-            bool reported = false;
-            for (size_t i = before; i < sheet.setResults.size(); ++i)
-                reported |= sheet.setResults[i].page == reinterpret_cast<LPARAM>(colorPage) &&
-                            sheet.setResults[i].result == CPSUI_OK;
-            if (!reported) log_.Violation("the page must report CPSUI_OK for its own handle on Apply");
-            const qx::CorrectionSettings stored = qx::ReadPrivateDevMode(record).settings;
-            log_.Note("record after Apply: brightness %d, saturation %d, unsharp mask %ld", stored.brightness,
-                      stored.saturation, static_cast<long>(stored.unsharpMask));
-            if (stored.brightness != 3 || stored.saturation != 5 || stored.unsharpMask != 1)
-                log_.Violation("Apply must leave the page's settings in the record");
-            if (applied) outcome = CPSUI_OK;
+            if (plan.kind == SheetKind::kDocument) {
+                ScriptDocument(window, sheet, run, outcome);
+            } else {
+                Settle(window);
+                if (!run.screenshotDir.empty()) SaveScreenshot(log_, window, run.screenshotDir, plan.screenshot);
+            }
             DestroyWindow(window);
             Pump(nullptr);
         }
     }
 
-    CloseSheet(log_, plugin, &IPrintOemUI::DocumentPropertySheets, "DocumentPropertySheets", sheet, outcome);
-    commonUi_ = nullptr;
-    items_ = nullptr;
-    sheet_ = nullptr;
+    // After the sheet has closed: its result, then its end, as the driver
+    // UI reports them to the plug-in.
+    SETRESULT_INFO setResult = {};
+    setResult.cbSize = sizeof setResult;
+    setResult.hSetResult = static_cast<HANDLE>(&sheet);
+    setResult.Result = outcome;
+    info = SheetInfo(sheet, PROPSHEETUI_REASON_SET_RESULT, 0);
+    hr = (plugin->*plan.slot)(&info, reinterpret_cast<LPARAM>(&setResult));
+    log_.Call(Format("%s(PROPSHEETUI_REASON_SET_RESULT)", plan.slotName).c_str(), HresultText(hr),
+              Format("Result %ld for sheet result %ld", static_cast<long>(info.Result), static_cast<long>(outcome)));
+    if (hr != S_OK || static_cast<LPARAM>(info.Result) != outcome) log_.Violation("SET_RESULT passes the sheet's result on");
+    info = SheetInfo(sheet, PROPSHEETUI_REASON_DESTROY, 0);
+    hr = (plugin->*plan.slot)(&info, 0);
+    log_.Call(Format("%s(PROPSHEETUI_REASON_DESTROY)", plan.slotName).c_str(), HresultText(hr),
+              Format("Result %ld", static_cast<long>(info.Result)));
+    if (hr != S_OK) log_.Violation("DESTROY must succeed");
 }
 
-void SheetScenes::RunPrinterSheet(const SheetRun &run) {
-    log_.Section("Printer properties sheet");
+void SheetScenes::RunPlatformFrame(const SheetPlan &plan, const SheetRun &run, HostSheet &sheet, void *sheetParam,
+                                   HANDLE heap) {
+    Library compstui(L"compstui.dll");
+    log_.Call("LoadLibraryW", compstui.get() ? "loaded" : Format("failed, error %lu", GetLastError()), "compstui.dll");
+    auto commonPropertySheetUI = compstui.get() == nullptr
+                                     ? nullptr
+                                     : reinterpret_cast<CommonPropertySheetUIWFn>(reinterpret_cast<void *>(
+                                           GetProcAddress(compstui.get(), "CommonPropertySheetUIW")));
+    log_.Call("GetProcAddress CommonPropertySheetUIW", commonPropertySheetUI ? "found" : "missing");
+    if (commonPropertySheetUI == nullptr) {
+        log_.Violation("the platform's sheet needs compstui.dll's CommonPropertySheetUIW");
+        return;
+    }
+    PlatformCall call;
+    call.plan = &plan;
+    call.run = &run;
+    call.sheet = &sheet;
+    call.sheetParam = sheetParam;
+    call.heap = heap;
+    call.title = plan.fallbackTitle;
+    activeCall = &call;
+    // The platform's sheet is modal: the host finds it from a timer the
+    // sheet's own message loop runs, to hook Apply and drive the script.
+    call.timer = SetTimer(nullptr, 0, kFinderMs, PlatformSheetTick);
+    DWORD result = 0xDEADBEEF;
+    const LONG r = commonPropertySheetUI(nullptr, PlatformSheetFunction, reinterpret_cast<LPARAM>(&call), &result);
+    // Neither timer may reach a later sheet.
+    if (call.timer != 0) KillTimer(nullptr, call.timer);
+    if (call.watchdog != 0) KillTimer(nullptr, call.watchdog);
+    call.timer = call.watchdog = 0;
+    log_.Call("CommonPropertySheetUIW", Format("%ld", static_cast<long>(r)),
+              Format("*pResult %ld, %d Appl%s reached the common UI", static_cast<long>(result), sheet.applies,
+                     sheet.applies == 1 ? "y" : "ies"));
+    if (r < 0) log_.Violation("the platform could not run the sheet");
+    if (!call.sawInit || !call.sawHeader || !call.sawDestroy)
+        log_.Violation("the platform's sheet goes through INIT, GET_INFO_HEADER and DESTROY");
+    if (sheet.window == nullptr) log_.Violation("the platform's sheet window was not found");
+    if (run.show == SheetShow::kScripted && !call.scripted) log_.Violation("the script did not run on the sheet");
+    Pump(nullptr);
+}
+
+LONG SheetScenes::OnPlatformReason(PlatformCall &call, PPROPSHEETUI_INFO info, LPARAM lParam) {
+    const SheetPlan &plan = *call.plan;
+    HostSheet &sheet = *call.sheet;
     IPrintOemUI *plugin = session_.plugin();
-    if (plugin == nullptr) return;
-    HostSheet sheet;
-    sheet.name = "printer";
-    Active active(this, &sheet, &log_);
-    Heap heap;
-    wchar_t printerName[] = L"QX748 Color";
-
-    OEMCUIPPARAM commonUi = {};
-    commonUi.cbSize = sizeof commonUi;
-    commonUi.pPrinterName = printerName;
-    commonUi.hModule = session_.module();
-    commonUi.hOEMHeap = heap.get();
-    commonUi.cOEMOptItems = 0;
-    HRESULT hr = plugin->CommonUIProp(OEMCUIP_PRNPROP, &commonUi);
-    log_.Call("CommonUIProp(OEMCUIP_PRNPROP, no items)", HresultText(hr),
-              Format("cOEMOptItems %lu", static_cast<unsigned long>(commonUi.cOEMOptItems)));
-    if (hr != S_OK || commonUi.cOEMOptItems > kMaxOptionItems) {
-        log_.Violation("the item count must be given and usable");
-        return;
-    }
-    std::vector<OPTITEM> items(commonUi.cOEMOptItems);
-    std::memset(items.data(), 0, items.size() * sizeof(OPTITEM));
-    OPTITEM none;
-    commonUi.pOEMOptItems = items.empty() ? &none : items.data();
-    hr = plugin->CommonUIProp(OEMCUIP_PRNPROP, &commonUi);
-    log_.Call("CommonUIProp(OEMCUIP_PRNPROP, items)", HresultText(hr),
-              Format("%u items, callback %s", static_cast<unsigned>(items.size()),
-                     commonUi.OEMCUIPCallback ? "installed" : "none"));
-    if (hr != S_OK) log_.Violation("the items call must succeed");
-
-    OEMUIPSPARAM sheetParam = {};
-    sheetParam.cbSize = sizeof sheetParam;
-    sheetParam.pPrinterName = printerName;
-    sheetParam.hModule = session_.module();
-    sheetParam.hOEMHeap = heap.get();
-    PROPSHEETUI_INFO info = SheetInfo(sheet, PROPSHEETUI_REASON_INIT, reinterpret_cast<LPARAM>(&sheetParam));
-    hr = plugin->DevicePropertySheets(&info, 0);
-    log_.Call("DevicePropertySheets(PROPSHEETUI_REASON_INIT)", HresultText(hr),
-              Format("Result %p, pages %u", reinterpret_cast<void *>(info.Result), static_cast<unsigned>(sheet.pages.size())));
-    if (hr != S_OK || sheet.pages.empty()) {
-        log_.Violation("INIT must add the Version page");
-        return;
-    }
-    if (static_cast<LONG_PTR>(info.Result) != reinterpret_cast<LONG_PTR>(sheet.pages.back()))
-        log_.Violation("the printer sheet's INIT Result is the added page's handle");
-
-    PROPSHEETUI_INFO_HEADER header = {};
-    header.cbSize = sizeof header;
-    info = SheetInfo(sheet, PROPSHEETUI_REASON_GET_INFO_HEADER, 0);
-    hr = plugin->DevicePropertySheets(&info, reinterpret_cast<LPARAM>(&header));
-    log_.Call("DevicePropertySheets(PROPSHEETUI_REASON_GET_INFO_HEADER)", HresultText(hr),
-              Format("Result %ld, title %s", static_cast<long>(info.Result),
-                     header.pTitle ? ("\"" + Utf8(header.pTitle) + "\"").c_str() : "none"));
-    if (hr != S_OK || info.Result != 1 || header.pTitle == nullptr)
-        log_.Violation("the printer sheet's header carries the plug-in's title");
-    const std::wstring caption = header.pTitle != nullptr ? header.pTitle : L"QX748 Printer Properties";
-
-    PROPSHEETHEADERW sheetHeader = {};
-    sheetHeader.dwSize = sizeof sheetHeader;
-    sheetHeader.dwFlags = PSH_NOCONTEXTHELP | PSH_USECALLBACK | (run.show == SheetShow::kScripted ? PSH_MODELESS : 0);
-    sheetHeader.pszCaption = caption.c_str();
-    sheetHeader.nPages = static_cast<UINT>(sheet.pages.size());
-    sheetHeader.phpage = sheet.pages.data();
-    sheetHeader.pfnCallback = SheetCreated;
-    LPARAM outcome = CPSUI_CANCEL;
-    if (run.show == SheetShow::kInteractive) {
-        INT_PTR r = PropertySheetW(&sheetHeader);
-        log_.Call("PropertySheetW(modal)", Format("%ld", static_cast<long>(r)));
-        if (r < 0) log_.Violation("the sheet could not be shown");
-        if (r > 0) outcome = CPSUI_OK;
-    } else {
-        HWND window = ShowModeless(sheetHeader);
-        log_.Call("PropertySheetW(modeless)", window ? "shown" : Format("failed, error %lu", GetLastError()));
-        if (window == nullptr) {
-            log_.Violation("the sheet could not be created");
-        } else {
-            PlaceSheet(window);
-            Settle(window);
-            if (!run.screenshotDir.empty()) SaveScreenshot(log_, window, run.screenshotDir, L"version.png");
-            DestroyWindow(window);
-            Pump(nullptr);
+    const WORD reason = info->Reason;
+    log_.Call(Format("compstui -> PFNPROPSHEETUI(%s)", ReasonName(reason).c_str()).c_str(), "received",
+              Format("hComPropSheet %p, Version 0x%04X, lParam %p", info->hComPropSheet, info->Version,
+                     reinterpret_cast<void *>(lParam)));
+    if (info->lParamInit != reinterpret_cast<LPARAM>(&call))
+        log_.Violation("the platform passes the caller's lParam on as lParamInit");
+    // What the plug-in gets: the platform's sheet handle, the host's relay
+    // to the platform's function, and its own sheet parameters.
+    PROPSHEETUI_INFO forwarded = *info;
+    forwarded.pfnComPropSheet = PlatformComPropSheet;
+    forwarded.lParamInit = reinterpret_cast<LPARAM>(call.sheetParam);
+    forwarded.Result = kUntouched;
+    LONG answer = 1;
+    HRESULT hr = S_OK;
+    switch (reason) {
+    case PROPSHEETUI_REASON_INIT:
+        call.sawInit = true;
+        sheet.platformSheet = info->hComPropSheet;
+        sheet.platformFunction = info->pfnComPropSheet;
+        hr = (plugin->*plan.slot)(&forwarded, 0);
+        if (!CheckInit(plan, sheet, call.heap, hr, static_cast<LONG_PTR>(forwarded.Result))) answer = -1;
+        info->Result = forwarded.Result;
+        break;
+    case PROPSHEETUI_REASON_GET_INFO_HEADER: {
+        call.sawHeader = true;
+        auto *header = reinterpret_cast<PPROPSHEETUI_INFO_HEADER>(lParam);
+        if (header == nullptr) {
+            log_.Violation("GET_INFO_HEADER comes with a header");
+            answer = -1;
+            break;
         }
+        // The driver UI names the sheet; the plug-in may name it instead.
+        header->pTitle = &call.title[0];
+        header->hInst = GetModuleHandleW(nullptr);
+        hr = (plugin->*plan.slot)(&forwarded, lParam);
+        log_.Call(Format("%s(PROPSHEETUI_REASON_GET_INFO_HEADER)", plan.slotName).c_str(), HresultText(hr),
+                  Format("Result %ld, title %s", static_cast<long>(forwarded.Result),
+                         header->pTitle ? ("\"" + Utf8(header->pTitle) + "\"").c_str() : "none"));
+        if (hr != S_OK || forwarded.Result != 1) log_.Violation("GET_INFO_HEADER answers S_OK and 1");
+        if (plan.kind == SheetKind::kPrinter && header->pTitle == nullptr)
+            log_.Violation("the printer sheet's header carries the plug-in's title");
+        if (header->pTitle == nullptr) header->pTitle = &call.title[0];
+        log_.Note("the sheet's title: \"%s\"", Utf8(header->pTitle).c_str());
+        info->Result = forwarded.Result;
+        break;
     }
+    case PROPSHEETUI_REASON_SET_RESULT: {
+        const auto *setResult = reinterpret_cast<const SETRESULT_INFO *>(lParam);
+        if (setResult == nullptr) {
+            log_.Violation("SET_RESULT comes with its record");
+            answer = -1;
+            break;
+        }
+        hr = (plugin->*plan.slot)(&forwarded, lParam);
+        log_.Call(Format("%s(PROPSHEETUI_REASON_SET_RESULT)", plan.slotName).c_str(), HresultText(hr),
+                  Format("Result %ld for sheet result %ld", static_cast<long>(forwarded.Result),
+                         static_cast<long>(setResult->Result)));
+        if (hr != S_OK || static_cast<LPARAM>(forwarded.Result) != setResult->Result)
+            log_.Violation("SET_RESULT passes the sheet's result on");
+        info->Result = forwarded.Result;
+        break;
+    }
+    case PROPSHEETUI_REASON_DESTROY:
+        call.sawDestroy = true;
+        hr = (plugin->*plan.slot)(&forwarded, lParam);
+        log_.Call(Format("%s(PROPSHEETUI_REASON_DESTROY)", plan.slotName).c_str(), HresultText(hr),
+                  Format("Result %ld", static_cast<long>(forwarded.Result)));
+        if (hr != S_OK) log_.Violation("DESTROY must succeed");
+        info->Result = forwarded.Result;
+        break;
+    case PROPSHEETUI_REASON_GET_ICON:
+        hr = (plugin->*plan.slot)(&forwarded, lParam);
+        log_.Call(Format("%s(PROPSHEETUI_REASON_GET_ICON)", plan.slotName).c_str(), HresultText(hr),
+                  Format("Result %ld", static_cast<long>(forwarded.Result)));
+        info->Result = forwarded.Result;
+        break;
+    default:
+        // BEFORE_INIT included: the plug-in sets up at INIT; the host, as
+        // the driver UI, has nothing to prepare before it.
+        log_.Note("not passed on to the plug-in");
+        break;
+    }
+    log_.Note("the host answers %ld", static_cast<long>(answer));
+    return answer;
+}
 
-    CloseSheet(log_, plugin, &IPrintOemUI::DevicePropertySheets, "DevicePropertySheets", sheet, outcome);
+void SheetScenes::DriveSheet(PlatformCall &call) {
+    HostSheet &sheet = *call.sheet;
+    HWND window = sheet.window;
+    Subclass(window);
+    log_.Call("the platform's sheet window", "found",
+              Format("%p, caption \"%s\"", static_cast<void *>(window), Utf8(WindowText(window).c_str()).c_str()));
+    if (call.run->show != SheetShow::kScripted) return;
+    call.scripted = true;
+    PlaceSheet(window);
+    LPARAM outcome = CPSUI_CANCEL;
+    if (call.plan->kind == SheetKind::kDocument) {
+        ScriptDocument(window, sheet, *call.run, outcome);
+    } else {
+        Settle(window);
+        if (!call.run->screenshotDir.empty()) SaveScreenshot(log_, window, call.run->screenshotDir, call.plan->screenshot);
+    }
+    // Closed as a person closes it: the OK button.
+    HWND ok = GetDlgItem(window, IDOK);
+    log_.Call("script: OK", ok != nullptr ? "pressed" : "no OK button");
+    if (ok != nullptr)
+        SendMessageW(ok, BM_CLICK, 0, 0);
+    else
+        PropSheet_PressButton(window, PSBTN_OK);
+    call.watchdog = SetTimer(nullptr, 0, 10000, PlatformWatchdog);
 }
 
 void SheetScenes::PrintRecord() {

@@ -7,6 +7,7 @@
 
 #include "uiplugin/correction/image_correction.h"
 #include "uiplugin/correction/preview_picture.h"
+#include "uiplugin/frame/gdi_owners.h"
 #include "uiplugin/frame/module.h"
 #include "uiplugin/frame/unique_file.h"
 #include "uiplugin/resources/resource_ids.h"
@@ -15,67 +16,10 @@ namespace {
 
 // ---- owners ----------------------------------------------------------------
 
-class Bitmap {
-public:
-    Bitmap() = default;
-    explicit Bitmap(HBITMAP h) : h_(h) {}
-    ~Bitmap() { reset(); }
-    Bitmap(const Bitmap &) = delete;
-    Bitmap &operator=(const Bitmap &) = delete;
-    void reset(HBITMAP h = nullptr) {
-        if (h_ != nullptr) DeleteObject(h_);
-        h_ = h;
-    }
-    HBITMAP get() const { return h_; }
-
-private:
-    HBITMAP h_ = nullptr;
-};
-
-class MemoryDc {
-public:
-    explicit MemoryDc(HDC like) : dc_(CreateCompatibleDC(like)) {}
-    ~MemoryDc() {
-        if (dc_ != nullptr) DeleteDC(dc_);
-    }
-    MemoryDc(const MemoryDc &) = delete;
-    MemoryDc &operator=(const MemoryDc &) = delete;
-    HDC get() const { return dc_; }
-
-private:
-    HDC dc_;
-};
-
-// Keeps a GDI object selected for its lifetime, then puts the old one back
-// (a DC must not be deleted with our bitmap still in it).
-class Selection {
-public:
-    Selection(HDC dc, HGDIOBJ obj) : dc_(dc), old_(dc != nullptr ? SelectObject(dc, obj) : nullptr) {}
-    ~Selection() {
-        if (old_ != nullptr && old_ != HGDI_ERROR) SelectObject(dc_, old_);
-    }
-    Selection(const Selection &) = delete;
-    Selection &operator=(const Selection &) = delete;
-    bool ok() const { return old_ != nullptr && old_ != HGDI_ERROR; }
-
-private:
-    HDC dc_;
-    HGDIOBJ old_;
-};
-
-class PaintScope {
-public:
-    explicit PaintScope(HWND w) : w_(w), dc_(BeginPaint(w, &ps_)) {}
-    ~PaintScope() { EndPaint(w_, &ps_); }
-    PaintScope(const PaintScope &) = delete;
-    PaintScope &operator=(const PaintScope &) = delete;
-    HDC dc() const { return dc_; }
-
-private:
-    HWND w_;
-    PAINTSTRUCT ps_{};
-    HDC dc_;
-};
+using qxgdi::Bitmap;
+using qxgdi::MemoryDc;
+using qxgdi::PaintScope;
+using qxgdi::Selection;
 
 // ---- the file as a positioned byte source ---------------------------------
 
