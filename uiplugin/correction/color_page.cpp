@@ -12,6 +12,7 @@
 #include <cwchar>
 
 #include "uiplugin/correction/col_file.h"
+#include "uiplugin/correction/picture_open.h"
 #include "uiplugin/correction/preview_picture.h"
 #include "uiplugin/correction/preview_render.h"
 #include "uiplugin/frame/property_sheets.h"
@@ -201,6 +202,7 @@ void SelectPicture(HWND page, unsigned char *record) {
     // The path with its NUL; the name buffer holds at most 260 characters.
     const size_t chars = wcsnlen(path, kFileNameChars - 1) + 1;
     std::memcpy(record + qx::pdm::kPreviewImagePath, path, chars * sizeof(wchar_t));
+    RememberPickedPicture(page, path);  // the user's own pick is shown even from the network
     InvalidatePreview(page);
 }
 
@@ -365,6 +367,7 @@ INT_PTR CALLBACK ColorPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
         break;
     case WM_DESTROY:
         if (void *scratch = RemovePropW(page, kScratchProperty)) HeapFree(GetProcessHeap(), 0, scratch);
+        ForgetPickedPicture(page);
         break;
     default:
         break;
