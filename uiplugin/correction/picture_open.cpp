@@ -25,15 +25,15 @@ qx::DriveType DriveTypeOf(wchar_t letter) {
                                                              : qx::DriveType::Unknown;
 }
 
-}  // namespace
-
 qx::StoredPictureAction StoredPictureDecision(HWND page, const wchar_t *path) {
     const qx::PicturePathKind kind = qx::ClassifyPicturePath(path, kPathUnits);
     const qx::DriveType drive = kind == qx::PicturePathKind::DrivePath ? DriveTypeOf(path[0]) : qx::DriveType::Unknown;
-    // Asked only when it can matter, so a fake window handle is never looked at.
+    // The page's pick matters only for a path on the network.
     const bool mayBePicked = kind == qx::PicturePathKind::Unc || drive == qx::DriveType::Remote;
     return qx::DecideStoredPicture(kind, drive, mayBePicked && PickedInPage(page, path));
 }
+
+}  // namespace
 
 HANDLE OpenStoredPicture(HWND page, const wchar_t *path, bool *keepPath) {
     if (keepPath != nullptr) *keepPath = false;

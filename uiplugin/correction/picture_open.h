@@ -17,10 +17,6 @@
 // network. `page` is the page being painted (any value, null included).
 HANDLE OpenStoredPicture(HWND page, const wchar_t *path, bool *keepPath);
 
-// The decision alone, with the drive type asked of the platform for a drive
-// path (and of nothing for any other kind).
-qx::StoredPictureAction StoredPictureDecision(HWND page, const wchar_t *path);
-
 // "Select file" accepted `path` in `page`: the preview of that page may open
 // it wherever it lies, for as long as the page lives. A later pick replaces it.
 void RememberPickedPicture(HWND page, const wchar_t *path);
