@@ -1,6 +1,7 @@
 // Names and records from the spooler: the printer name of the initialise
 // event, the setup hook's command line, and its paper matching on a device
-// mode and paper list of any size.
+// mode and paper list of any size; and the picture path stored in a device
+// mode's private record, as the preview decides whether to open it.
 //
 // Input: one byte choosing the part, then that part's bytes.
 #include <cstring>
@@ -9,6 +10,7 @@
 
 #include "fuzz/fuzz_common.h"
 #include "setup/setup_core.h"
+#include "uiplugin/correction/picture_path.h"
 #include "uiplugin/frame/printer_name.h"
 
 namespace {
@@ -129,14 +131,67 @@ void Paper(const uint8_t *data, size_t size) {
     QX_FUZZ_CHECK((fields & (setup::kDmPaperLength | setup::kDmPaperWidth | setup::kDmFormName)) == 0);
 }
 
+// The stored picture path: one byte of drive type (low 3 bits) and pick
+// (bit 3), then UTF-16 units, at most the record's 260, without terminator.
+void PicturePath(const uint8_t *data, size_t size) {
+    if (size == 0) return;
+    const auto drive = static_cast<qx::DriveType>(data[0] & 7);
+    const bool picked = (data[0] & 8) != 0;
+    std::u16string path;
+    for (size_t i = 1; i + 1 < size && path.size() < 260; i += 2)
+        path.push_back(static_cast<char16_t>(data[i] | (data[i + 1] << 8)));
+    const size_t units = path.size();
+    // Exactly `units` units and no terminator: the limit alone must stop the reads.
+    std::unique_ptr<char16_t[]> held(new char16_t[units == 0 ? 1 : units]);
+    if (units != 0) std::memcpy(held.get(), path.data(), units * sizeof(char16_t));
+    const qx::PicturePathKind kind = qx::ClassifyPicturePath(held.get(), units);
+    const size_t nul = path.find(u'\0');
+    const std::u16string upTo = path.substr(0, nul);
+    QX_FUZZ_CHECK(kind == qx::ClassifyPicturePath(upTo.c_str(), 260));
+    const std::wstring wide(upTo.begin(), upTo.end());
+    QX_FUZZ_CHECK(kind == qx::ClassifyPicturePath(wide.c_str(), 260));
+
+    const auto sep = [](char16_t u) { return u == u'\\' || u == u'/'; };
+    using K = qx::PicturePathKind;
+    if (kind == K::Empty) QX_FUZZ_CHECK(upTo.empty());
+    if (kind == K::DrivePath || kind == K::DosDevice || kind == K::DriveRelative)
+        QX_FUZZ_CHECK(upTo.size() >= 2 && upTo[1] == u':' && ((upTo[0] | 0x20) >= u'a' && (upTo[0] | 0x20) <= u'z'));
+    if (kind == K::DrivePath || kind == K::DosDevice) QX_FUZZ_CHECK(upTo.size() >= 3 && sep(upTo[2]));
+    if (kind == K::Unc) QX_FUZZ_CHECK(sep(upTo[0]) && sep(upTo[1]));
+
+    // ASCII case never matters; nor does the kind of slash, but for the
+    // object manager's prefix, which takes backslashes only.
+    std::u16string upper = upTo, swapped = upTo;
+    for (char16_t &u : upper)
+        if (u >= u'a' && u <= u'z') u = static_cast<char16_t>(u - 32);
+    for (char16_t &u : swapped)
+        if (sep(u)) u = u == u'/' ? u'\\' : u'/';
+    QX_FUZZ_CHECK(kind == qx::ClassifyPicturePath(upper.c_str(), 260));
+    const auto objectPrefix = [](const std::u16string &p) { return p.size() >= 4 && p.compare(0, 4, u"\\??\\") == 0; };
+    const auto rootPrefix = [](const std::u16string &p) { return p.size() >= 4 && p.compare(0, 4, u"/\?\?/") == 0; };
+    if (!objectPrefix(upTo) && !rootPrefix(upTo)) QX_FUZZ_CHECK(kind == qx::ClassifyPicturePath(swapped.c_str(), 260));
+
+    // Only a full path on a local drive is opened, or a network one the
+    // user picked; only a network path is kept unopened.
+    const qx::StoredPictureAction action = qx::DecideStoredPicture(kind, drive, picked);
+    const bool network = kind == K::Unc || (kind == K::DrivePath && drive == qx::DriveType::Remote);
+    const bool local = kind == K::DrivePath && drive != qx::DriveType::Remote && drive != qx::DriveType::Unknown &&
+                       drive != qx::DriveType::NoRootDir && (data[0] & 7) <= 6;
+    const qx::StoredPictureAction expected = local || (network && picked) ? qx::StoredPictureAction::Open
+                                             : network                  ? qx::StoredPictureAction::KeepUnopened
+                                                                        : qx::StoredPictureAction::Forget;
+    QX_FUZZ_CHECK(action == expected);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size == 0) return 0;
-    switch (data[0] % 3) {
+    switch (data[0] % 4) {
     case 0: EventName(data + 1, size - 1); break;
     case 1: CommandLine(data + 1, size - 1); break;
     case 2: Paper(data + 1, size - 1); break;
+    case 3: PicturePath(data + 1, size - 1); break;
     }
     return 0;
 }

@@ -10,6 +10,7 @@
 
 #include "tests/frame/plugin_library.h"
 #include "tests/page/page_harness.h"
+#include "tests/support/wine_network.h"
 #include "uiplugin/settings/private_devmode.h"
 
 namespace {
@@ -305,6 +306,52 @@ TEST_F(ColorPage, SelectFileTakesOnly24BitBitmaps) {
     CloseHandle(locked);
     ASSERT_EQ(2u, PageSheet::seen.size());
     EXPECT_EQ(L"Could not open file.", LastMessage());
+}
+
+TEST_F(ColorPage, NetworkPathsFromTheRecordStayUnopenedAndKeptAPickedOneIsOpened) {
+    // A 24-bit file of width 0: "Select file" takes it, and the preview forgets
+    // it the moment it opens it. So a kept path after a paint was not opened.
+    std::vector<unsigned char> zeroWidth = Bitmap(24);
+    Put32(zeroWidth, 18, 0);
+    const std::wstring share = qxtest::WineUncShare(L"qxpage", L"pictures");
+    ASSERT_FALSE(share.empty());
+    const std::wstring remoteFolder = folder + L"remote\\";
+    CreateDirectoryW(remoteFolder.c_str(), nullptr);
+    qxtest::RemoteDrive drive(L'S', remoteFolder);
+    ASSERT_TRUE(drive.ok()) << drive.error();
+    WriteFileBytes(folder + L"zero.bmp", zeroWidth);
+    WriteFileBytes(share + L"zero.bmp", zeroWidth);
+    WriteFileBytes(remoteFolder + L"zero.bmp", zeroWidth);
+
+    const struct {
+        const char *what;
+        std::wstring path;
+        bool network;
+        bool pick;  // again through "Select file"
+    } cases[] = {
+        {"local drive", folder + L"zero.bmp", false, false},
+        {"UNC path", share + L"zero.bmp", true, false},
+        {"remote drive", drive.root() + L"zero.bmp", true, true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        std::memset(record + kPath, 0, 520);
+        std::memcpy(record + kPath, c.path.c_str(), (c.path.size() + 1) * sizeof(wchar_t));
+        PageSheet &s = Open();
+        InvalidateRect(s.page(), nullptr, FALSE);
+        UpdateWindow(s.page());
+        EXPECT_EQ(c.network ? c.path : std::wstring(), StoredPath(record)) << "after the first paint";
+        if (c.pick) {
+            PageSheet::seen.clear();
+            ClickWithFile(1011, c.path);
+            EXPECT_EQ(1u, PageSheet::seen.size()) << "unexpected message: " << LastMessage();
+            UpdateWindow(s.page());
+            EXPECT_EQ(std::wstring(), StoredPath(record)) << "the picked picture was opened";
+        }
+        sheet.reset();
+    }
+    DeleteFileW((share + L"zero.bmp").c_str());
+    DeleteFileW((remoteFolder + L"zero.bmp").c_str());
 }
 
 TEST_F(ColorPage, CancelledDialogsChangeNothing) {

@@ -6,11 +6,14 @@
 #include <windows.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "tests/preview/bmp_builder.h"
+#include "tests/support/wine_network.h"
 #include "uiplugin/correction/image_correction.h"
+#include "uiplugin/correction/picture_open.h"
 #include "uiplugin/correction/preview_picture.h"
 #include "uiplugin/correction/preview_render.h"
 
@@ -354,6 +357,206 @@ TEST(PreviewDraw, TheDllCarriesBitmap141) {
     const Bytes builtin = BuiltinFilePixels();
     ExpectDrawn(surface, builtin.data(), false);
     FreeLibrary(dll);
+}
+
+// ---- stored paths: only local disk files are opened ------------------------------
+
+// Where one picture file can be reached from: a local folder, a UNC share
+// and a remote drive (both faked under Wine over folders of their own), with
+// the current folder set to the local one for the relative forms.
+class Places {
+public:
+    Places() {
+        wchar_t dir[MAX_PATH];
+        GetTempPathW(MAX_PATH, dir);
+        temp_ = dir;
+        local = temp_ + L"qx_preview_good.bmp";
+        remoteFolder_ = temp_ + L"qx_preview_remote\\";
+        CreateDirectoryW(remoteFolder_.c_str(), nullptr);
+        share = qxtest::WineUncShare(L"qxpreview", L"pictures");
+        drive = std::make_unique<qxtest::RemoteDrive>(L'R', remoteFolder_);
+        picture = NoisyBmp(192, 192);
+        for (const std::wstring &p : {local, remoteFolder_ + L"good.bmp", share + L"good.bmp"})
+            if (!p.empty()) WriteBytes(p, picture);
+        GetCurrentDirectoryW(MAX_PATH, dir);
+        oldCurrent_ = dir;
+        SetCurrentDirectoryW(temp_.c_str());
+    }
+    ~Places() {
+        SetCurrentDirectoryW(oldCurrent_.c_str());
+        drive.reset();
+        DeleteFileW(local.c_str());
+        DeleteFileW((remoteFolder_ + L"good.bmp").c_str());
+        RemoveDirectoryW(remoteFolder_.c_str());
+        if (!share.empty()) DeleteFileW((share + L"good.bmp").c_str());
+    }
+    bool ok() const { return !share.empty() && drive->ok(); }
+
+    std::wstring local;  // C:\...\qx_preview_good.bmp
+    std::wstring share;  // \\qxpreview\pictures\ (empty if it could not be made)
+    std::unique_ptr<qxtest::RemoteDrive> drive;
+    Bytes picture;
+
+private:
+    std::wstring temp_, remoteFolder_, oldCurrent_;
+};
+
+std::wstring Slashed(std::wstring path) {
+    for (wchar_t &c : path)
+        if (c == L'\\') c = L'/';
+    return path;
+}
+
+// What one paint of `path` drew and left in the record.
+struct PaintResult {
+    bool showedFile = false;
+    bool showedBuiltin = false;
+    bool kept = false;     // the path is still in the record
+    bool cleared = false;  // all 520 bytes are zero
+};
+PaintResult PaintStored(HWND page, const std::wstring &path, const Bytes &file) {
+    auto rec = RecordWithPath(path);
+    Controls controls;  // all zero: the picture is drawn as stored
+    Surface surface;
+    DrawPreview(surface.dc(), page, rec.data(), nullptr, FnFor(controls), moduleInstance);
+    const Bytes builtin = BuiltinFilePixels();
+    const auto drawn = [&](const uint8_t *picture) {
+        for (int y = 0; y < 192; ++y)
+            if (std::memcmp(surface.At(5, 5 + y), picture + static_cast<size_t>(191 - y) * 576, 576) != 0)
+                return false;
+        return true;
+    };
+    PaintResult r;
+    r.showedFile = drawn(file.data() + 54);
+    r.showedBuiltin = drawn(builtin.data());
+    r.kept = StoredPath(rec) == path;
+    r.cleared = PathCleared(rec);
+    return r;
+}
+
+TEST(PreviewStoredPath, OnlyFullPathsOnLocalDrivesToDiskFilesAreOpened) {
+    Places places;
+    ASSERT_TRUE(places.ok()) << "network places under Wine: " << places.drive->error();
+    // The character device has to open as one for its row to mean anything.
+    HANDLE null = CreateFileW(L"Z:\\dev\\null", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, null);
+    EXPECT_EQ(static_cast<DWORD>(FILE_TYPE_CHAR), GetFileType(null));
+    CloseHandle(null);
+
+    const std::wstring local = places.local;
+    const std::wstring name = L"qx_preview_good.bmp";
+    enum Outcome { kShown, kKeptUnopened, kForgotten };
+    const struct {
+        const char *what;
+        std::wstring path;
+        Outcome outcome;
+    } cases[] = {
+        {"local file", local, kShown},
+        {"local file, forward slashes", Slashed(local), kShown},
+        {"UNC path", places.share + L"good.bmp", kKeptUnopened},
+        {"UNC path, forward slashes", Slashed(places.share + L"good.bmp"), kKeptUnopened},
+        {"remote drive", places.drive->root() + L"good.bmp", kKeptUnopened},
+        {"\\\\?\\ namespace", L"\\\\?\\" + local, kForgotten},
+        {"\\\\.\\ namespace", L"\\\\.\\" + local, kForgotten},
+        {"\\??\\ namespace", L"\\??\\" + local, kForgotten},
+        {"pipe", L"\\\\.\\pipe\\qx748-preview", kForgotten},
+        {"drive-relative", L"C:" + name, kForgotten},
+        {"relative", name, kForgotten},
+        {"root-relative", local.substr(2), kForgotten},
+        {"CON", L"CON", kForgotten},
+        {"COM1", L"COM1", kForgotten},
+        {"NUL", L"NUL", kForgotten},
+        {"device name in a local folder", local.substr(0, local.size() - name.size()) + L"nul.bmp", kForgotten},
+        {"character device on a local drive", L"Z:\\dev\\null", kForgotten},
+        {"missing local file", local + L".gone", kForgotten},
+    };
+    const HANDLE process = GetCurrentProcess();
+    DWORD handlesBefore = 0, handlesAfter = 0;
+    GetProcessHandleCount(process, &handlesBefore);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        const PaintResult r = PaintStored(nullptr, c.path, places.picture);
+        EXPECT_EQ(c.outcome == kShown, r.showedFile);
+        EXPECT_EQ(c.outcome != kShown, r.showedBuiltin);
+        EXPECT_EQ(c.outcome != kForgotten, r.kept);
+        EXPECT_EQ(c.outcome == kForgotten, r.cleared);
+    }
+    GetProcessHandleCount(process, &handlesAfter);
+    EXPECT_EQ(handlesBefore, handlesAfter) << "a refused handle was left open";
+}
+
+TEST(PreviewStoredPath, OnlyDiskFileHandlesAreHandedOut) {
+    Places places;
+    ASSERT_TRUE(places.ok()) << "network places under Wine: " << places.drive->error();
+    const struct {
+        std::wstring path;
+        bool opened;
+        bool keep;
+    } cases[] = {
+        {places.local, true, false},
+        {L"Z:\\dev\\null", false, false},  // opens as a character device
+        {L"Z:\\dev\\zero", false, false},
+        {places.share + L"good.bmp", false, true},
+        {places.drive->root() + L"good.bmp", false, true},
+        {L"\\\\?\\" + places.local, false, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.path.begin(), c.path.end()));
+        bool keep = !c.keep;
+        const HANDLE file = OpenStoredPicture(nullptr, c.path.c_str(), &keep);
+        EXPECT_EQ(c.opened, file != INVALID_HANDLE_VALUE);
+        EXPECT_EQ(c.keep, keep);
+        if (file != INVALID_HANDLE_VALUE) {
+            EXPECT_EQ(static_cast<DWORD>(FILE_TYPE_DISK), GetFileType(file));
+            CloseHandle(file);
+        }
+    }
+}
+
+TEST(PreviewStoredPath, APicturePickedInThePageIsShownFromTheNetworkWhileThePageLives) {
+    Places places;
+    ASSERT_TRUE(places.ok()) << "network places under Wine: " << places.drive->error();
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = DefWindowProcW;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"QxPreviewPickPage";
+    RegisterClassW(&wc);
+    HWND page = CreateWindowExW(0, wc.lpszClassName, L"page", 0, 0, 0, 10, 10, nullptr, nullptr, wc.hInstance, nullptr);
+    HWND otherPage =
+        CreateWindowExW(0, wc.lpszClassName, L"other", 0, 0, 0, 10, 10, nullptr, nullptr, wc.hInstance, nullptr);
+    ASSERT_NE(page, nullptr);
+    ASSERT_NE(otherPage, nullptr);
+
+    for (const std::wstring &path : {places.share + L"good.bmp", places.drive->root() + L"good.bmp"}) {
+        SCOPED_TRACE(std::string(path.begin(), path.end()));
+        RememberPickedPicture(page, path.c_str());
+        PaintResult r = PaintStored(page, path, places.picture);
+        EXPECT_TRUE(r.showedFile) << "the picked picture is shown";
+        EXPECT_TRUE(r.kept);
+        r = PaintStored(otherPage, path, places.picture);
+        EXPECT_TRUE(r.showedBuiltin) << "another page did not pick it";
+        EXPECT_TRUE(r.kept);
+        r = PaintStored(page, Slashed(path), places.picture);
+        EXPECT_TRUE(r.showedBuiltin) << "only the very path picked";
+        ForgetPickedPicture(page);
+        r = PaintStored(page, path, places.picture);
+        EXPECT_TRUE(r.showedBuiltin) << "the page's memory is gone";
+        EXPECT_TRUE(r.kept);
+    }
+
+    // A later pick replaces the earlier one, and a pick lifts only the
+    // network rule.
+    RememberPickedPicture(page, (places.share + L"good.bmp").c_str());
+    RememberPickedPicture(page, (L"\\\\?\\" + places.local).c_str());
+    EXPECT_TRUE(PaintStored(page, places.share + L"good.bmp", places.picture).showedBuiltin);
+    const PaintResult r = PaintStored(page, L"\\\\?\\" + places.local, places.picture);
+    EXPECT_TRUE(r.showedBuiltin);
+    EXPECT_TRUE(r.cleared);
+
+    ForgetPickedPicture(page);  // the page's WM_DESTROY does this
+    DestroyWindow(page);
+    DestroyWindow(otherPage);
+    UnregisterClassW(wc.lpszClassName, wc.hInstance);
 }
 
 // ---- the paint message on a real window -------------------------------------------

@@ -13,6 +13,7 @@
 #include <new>
 
 #include "uiplugin/correction/col_file.h"
+#include "uiplugin/correction/picture_open.h"
 #include "uiplugin/correction/preview_picture.h"
 #include "uiplugin/correction/preview_render.h"
 #include "uiplugin/frame/property_sheets.h"
@@ -229,6 +230,7 @@ void SelectPicture(HWND page, unsigned char *record) {
     // The path with its NUL; the name buffer holds at most 260 characters.
     const size_t chars = wcsnlen(path, kFileNameChars - 1) + 1;
     std::memcpy(record + qx::pdm::kPreviewImagePath, path, chars * sizeof(wchar_t));
+    RememberPickedPicture(page, path);  // the user's own pick is shown even from the network
     InvalidatePreview(page);
 }
 
@@ -511,6 +513,7 @@ INT_PTR CALLBACK ColorPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
         break;
     case WM_DESTROY:
         if (void *scratch = RemovePropW(page, kScratchProperty)) HeapFree(GetProcessHeap(), 0, scratch);
+        ForgetPickedPicture(page);
         ReleaseImages(page);
         break;
     default:

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "uiplugin/correction/image_correction.h"
+#include "uiplugin/correction/picture_open.h"
 #include "uiplugin/correction/preview_picture.h"
 #include "uiplugin/frame/gdi_owners.h"
 #include "uiplugin/frame/module.h"
@@ -92,9 +93,8 @@ bool CreateSection(HDC dc, const qx::InfoHeader &header, int32_t width, uint32_t
     return true;
 }
 
-bool LoadFilePicture(const wchar_t *path, unsigned char *scratch, Picture &pic) {
-    UniqueFile file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+bool LoadFilePicture(HWND page, const wchar_t *path, unsigned char *scratch, Picture &pic, bool &keepPath) {
+    UniqueFile file(OpenStoredPicture(page, path, &keepPath));
     if (!file.valid()) return false;
     HandleSource source(file.get());
     qx::PicturePlan plan;
@@ -143,10 +143,12 @@ void DrawPreview(HDC paintDc, HWND page, void *privateDevMode, void *previewScra
     if (record != nullptr) std::memcpy(path, record + qx::pdm::kPreviewImagePath, kPathBytes);
 
     Picture pic;
-    bool havePicture = path[0] != L'\0' && LoadFilePicture(path, static_cast<unsigned char *>(previewScratch), pic);
+    bool keepPath = false;  // a network path left unopened stays the user's choice
+    bool havePicture = path[0] != L'\0' &&
+                       LoadFilePicture(page, path, static_cast<unsigned char *>(previewScratch), pic, keepPath);
     if (!havePicture) {
         // An unusable picture is forgotten in the record itself.
-        if (record != nullptr) std::memset(record + qx::pdm::kPreviewImagePath, 0, kPathBytes);
+        if (record != nullptr && !keepPath) std::memset(record + qx::pdm::kPreviewImagePath, 0, kPathBytes);
         havePicture = LoadBuiltinPicture(paintDc, module, pic);
     }
     if (!havePicture) return;  // nothing at all, not even the frame

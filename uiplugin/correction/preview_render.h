@@ -19,7 +19,8 @@ struct ReadControlsFn {
 
 // The page's WM_PAINT: begins and ends the paint itself. `privateDevMode` is
 // the page's 576-byte block (any alignment); its previewImagePath is cleared
-// (all 520 bytes) when the picture cannot be used. `previewScratch` is the
+// (all 520 bytes) when the picture cannot be used, and kept, unopened, when
+// it lies on the network and was not picked in `page` (picture_open.h). `previewScratch` is the
 // page's 147,456-byte block, needed for pictures larger than 192 x 192.
 void RenderPreview(HWND page, void *privateDevMode, void *previewScratch, ReadControlsFn readControls);
 
