@@ -9,9 +9,9 @@ sheets_exe="$root/build/win64/tools/host/qx748host.exe"
 sheets_built_dll="$root/build/win64/uiplugin/QX748UI.dll"
 sheets_dll="Z:$sheets_built_dll"
 # Prefixes of their own: the graphics driver and the DPI are per-prefix
-# settings, and the tests' prefix stays on the null driver.
+# settings, and the tests' prefix stays on the null driver. At 144 DPI
+# wine-run uses the sibling prefix wineprefix-x11-dpi144 (QX_WINE_DPI).
 sheets_prefix="$root/build/win64/wineprefix-x11"
-sheets_prefix_144="$root/build/win64/wineprefix-x11-144dpi"
 sheets_display=""
 for n in 97 96 95 94 93 92 91 90; do
   if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then sheets_display=":$n"; break; fi
@@ -24,7 +24,7 @@ Xvfb "$sheets_display" -screen 0 1600x1200x24 -nolisten tcp >"$out/xvfb.log" 2>&
 sheets_xvfb=$!
 sheets_cleanup() {
   "$root/scripts/wine-run" --prefix "$sheets_prefix" --stop || true
-  "$root/scripts/wine-run" --prefix "$sheets_prefix_144" --stop || true
+  QX_WINE_DPI=144 "$root/scripts/wine-run" --prefix "$sheets_prefix" --stop || true
   kill "$sheets_xvfb" 2>/dev/null || true
   wait "$sheets_xvfb" 2>/dev/null || true
 }
@@ -60,21 +60,23 @@ sheets_install_driver_files() {
 # the given suffix.
 sheets_rc=0
 sheets_run() {
-  local prefix="$1" dpi="$2" suffix="$3" shots="$sheets_out/screenshots/run-$2"
-  # LogPixels is read when a process starts; the prefix is created by the
-  # first call if need be.
-  DISPLAY="$sheets_display" QX_WINE_GRAPHICS=x11 "$root/scripts/wine-run" --prefix "$prefix" \
-    reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null
+  local dpi="$1" suffix="$2" shots="$sheets_out/screenshots/run-$1" prefix="$sheets_prefix"
+  local dpi_env=(QX_WINE_DPI=)
+  if [ "$dpi" != 96 ]; then dpi_env=(QX_WINE_DPI="$dpi"); prefix="$sheets_prefix-dpi$dpi"; fi
+  # The first call creates the prefix (with its DPI) if need be.
+  env DISPLAY="$sheets_display" QX_WINE_GRAPHICS=x11 "${dpi_env[@]}" "$root/scripts/wine-run" \
+    --prefix "$sheets_prefix" cmd /c exit >/dev/null
   sheets_install_driver_files "$prefix"
   mkdir -p "$shots"
-  DISPLAY="$sheets_display" QX_WINE_GRAPHICS=x11 "$root/scripts/wine-run" --prefix "$prefix" \
-    "$sheets_exe" --screenshot "Z:$shots" "$sheets_dll" >"$out/sheet-record$suffix.txt" || sheets_rc=$?
+  env DISPLAY="$sheets_display" QX_WINE_GRAPHICS=x11 "${dpi_env[@]}" "$root/scripts/wine-run" \
+    --prefix "$sheets_prefix" "$sheets_exe" --screenshot "Z:$shots" "$sheets_dll" \
+    >"$out/sheet-record$suffix.txt" || sheets_rc=$?
   for shot in color-correction version; do
     [ -f "$shots/$shot.png" ] && mv "$shots/$shot.png" "$sheets_out/screenshots/$shot$suffix.png"
   done
   rmdir "$shots" 2>/dev/null || true
 }
-sheets_run "$sheets_prefix" 96 ""
+sheets_run 96 ""
 sed -n '/== Document properties sheet/,$p' "$out/sheet-record.txt"
 if [ "$sheets_rc" -ne 0 ]; then
   echo "qx748host --screenshot exited with $sheets_rc (record above)" >&2
@@ -82,7 +84,7 @@ if [ "$sheets_rc" -ne 0 ]; then
 fi
 echo
 echo "(the same at 144 DPI: record in $out/sheet-record-144dpi.txt)"
-sheets_run "$sheets_prefix_144" 144 "-144dpi"
+sheets_run 144 "-144dpi"
 if [ "$sheets_rc" -ne 0 ]; then
   cat "$out/sheet-record-144dpi.txt"
   echo "qx748host --screenshot at 144 DPI exited with $sheets_rc (record above)" >&2
