@@ -1,9 +1,10 @@
 // The AVX2 kernels run from a thread whose stack is only 16-byte aligned,
-// as Windows gives it: MinGW's g++ lays out spilled 32-byte registers as if
-// the frame were 32-byte aligned, so an aligned move there faults on every
+// as Windows gives it: MinGW's g++ may lay out spilled 32-byte registers as
+// if the frame were 32-byte aligned, so an aligned move there faults on every
 // other call depth unless the build rules it out. Each kernel runs with the
-// stack pointer at 0 and at 16 modulo 32 on the call; a fault ends the thread
-// with its code, which the test reports instead of the program dying.
+// stack pointer at 0 and at 16 modulo 32 on the call (on x86 at every 4);
+// a fault ends the thread with its code, which the test reports instead of
+// the program dying.
 #include <windows.h>
 
 #include <gtest/gtest.h>
