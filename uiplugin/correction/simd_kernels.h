@@ -32,6 +32,11 @@ void BlurRowV(const double *const *cells, int cellCount, size_t count, double in
         for (int g = 0; g < 8; ++g) a[g] = V::LoadD(p + V::kDoubleBlock[g] * V::kDoubles);
         for (int c = 1; c < cellCount; ++c) {
             p = cells[c] + j;
+            // The row's 14 streams of terms do not fit the first-level
+            // cache and the loads share one instruction, which defeats the
+            // hardware's stride prediction: fetch two steps ahead.
+            _mm_prefetch(reinterpret_cast<const char *>(p + 2 * V::kBytes), _MM_HINT_T0);
+            _mm_prefetch(reinterpret_cast<const char *>(p + 2 * V::kBytes + 8), _MM_HINT_T0);
 #pragma GCC unroll 8
             for (int g = 0; g < 8; ++g) a[g] = V::AddD(a[g], V::LoadD(p + V::kDoubleBlock[g] * V::kDoubles));
         }
