@@ -6,16 +6,20 @@
 // flags; everything has internal linkage (see simd_traits.h).
 //
 // Loops over the eight blur accumulators are unrolled by pragma so that they
-// live in registers at -O2 as well, not in a stack array.
+// live in registers at -O2 as well, not in a stack array; the helpers on
+// vector values are inlined by force, since the x64 Windows convention
+// passes each vector argument of an outlined call through memory.
 #include "uiplugin/correction/correction_kernels.h"
 #include "uiplugin/correction/simd_traits.h"
+
+#define QX_VECTOR_INLINE inline __attribute__((always_inline))
 
 namespace qx::detail {
 namespace {
 
 // Eight double registers of truncated values 0..255 to one register of bytes.
 template <class V>
-typename V::I NarrowDoubles(const typename V::D (&a)[8]) {
+QX_VECTOR_INLINE typename V::I NarrowDoubles(const typename V::D (&a)[8]) {
     return V::Packus16(V::Packs32(V::Trunc2(a[0], a[1]), V::Trunc2(a[2], a[3])),
                        V::Packs32(V::Trunc2(a[4], a[5]), V::Trunc2(a[6], a[7])));
 }
@@ -50,7 +54,7 @@ void BlurRowV(const double *const *cells, int cellCount, size_t count, double in
 // Lanes of pass 2 in 32 bits, the arithmetic in double precision as in
 // UnsharpByte; the value is kept where |d| <= t.
 template <class V>
-typename V::I Unsharp32(typename V::I o, typename V::I b, typename V::I t, typename V::I negT, typename V::D k) {
+QX_VECTOR_INLINE typename V::I Unsharp32(typename V::I o, typename V::I b, typename V::I t, typename V::I negT, typename V::D k) {
     const typename V::I d = V::Sub32(o, b);
     const typename V::I beyond = V::Or(V::Gt32(d, t), V::Gt32(negT, d));
     const typename V::I v = V::Trunc2(V::AddD(V::MulD(V::ToDoublesLo(d), k), V::ToDoublesLo(o)),
@@ -114,7 +118,7 @@ void BoxRowV(const uint16_t *col, int width, size_t count, double inv, unsigned 
 
 // Kernel values of the 16-bit lanes from centre values and neighbour sums.
 template <class V, class C>
-typename V::I Sharpen16(typename V::I x, typename V::I n, typename V::I w1, C shift) {
+QX_VECTOR_INLINE typename V::I Sharpen16(typename V::I x, typename V::I n, typename V::I w1, C shift) {
     const typename V::I z = V::Sub16(V::Shl3x16(x), n);
     return V::Add16(x, V::Sra16(V::Mullo16(z, w1), shift));
 }
