@@ -107,10 +107,10 @@ TEST_F(CorrectCommand, MatchesTheDirectFormsInStoredRowOrder) {
 }
 
 // Every thread count writes the bytes of the direct forms, at the widest
-// fractional radius with the strongest sharpness, on a size that leaves
-// bands of unequal height.
+// fractional radius with the strongest sharpness, on a height that leaves
+// bands of unequal height, short ones and ones with a middle part.
 TEST_F(CorrectCommand, SameFileForEveryThreadCount) {
-    const qx::testing::Picture input = qx::testing::RandomPicture(29, 31, 11);
+    const qx::testing::Picture input = qx::testing::RandomPicture(29, 301, 11);
     Write(Path("in.bmp"), BmpOf(input, false));
     qx::CorrectionSettings settings = qx::testing::DefaultSettings();
     settings.unsharpMask = 1, settings.unsharpRadius = 29, settings.unsharpAmount = 12;
@@ -118,8 +118,8 @@ TEST_F(CorrectCommand, SameFileForEveryThreadCount) {
     qx::ToneTable table;
     qx::BuildToneTable(settings, table);
     qx::testing::Picture expected = input;
-    qx::oracle::ApplyUnsharpMask(settings, 29, 31, expected.data());
-    qx::oracle::ApplySharpnessFilter(expected.data(), 29, 31, expected.stride, 7, table);
+    qx::oracle::ApplyUnsharpMask(settings, 29, 301, expected.data());
+    qx::oracle::ApplySharpnessFilter(expected.data(), 29, 301, expected.stride, 7, table);
     const Bytes expectedFile = BmpOf(expected, false);
     const std::string sets = "--set unsharpMask=1 --set unsharpRadius=29 --set unsharpAmount=12 "
                              "--set unsharpThreshold=0 --set sharpness=7 ";

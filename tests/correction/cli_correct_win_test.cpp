@@ -81,9 +81,9 @@ TEST_F(CorrectExe, EveryThreadCountWritesTheSinglePassPicture) {
         int32_t width, height;
     };
     const Case kCases[] = {
-        {29, 12, 0, 7, 29, 31},  // the slowest settings, bands of unequal height
-        {30, 2, 4, 0, 17, 5},    // the widest integer box, fewer rows than threads
-        {5, 5, 2, 3, 3, 3},      // the smallest picture the filter works on
+        {29, 12, 0, 7, 29, 301},  // the slowest settings, bands of unequal height
+        {30, 2, 4, 0, 17, 45},    // the widest integer box, room for 2 bands only
+        {5, 5, 2, 3, 3, 3},       // the smallest picture the filter works on
     };
     uint32_t seed = 40;
     for (const Case &c : kCases) {
