@@ -65,13 +65,14 @@ struct Band {
     bool runHere = false;  // on the calling thread
 };
 
-unsigned char *RowOf(unsigned char *base, size_t stride, int64_t index) {
+template <typename Byte>
+Byte *RowOf(Byte *base, size_t stride, int64_t index) {
     return base + static_cast<size_t>(index) * stride;
 }
 
 void CopyRows(const Job &job, unsigned char *to, const unsigned char *from, int64_t count) {
     for (int64_t i = 0; i < count; ++i)
-        std::memcpy(RowOf(to, job.stride, i), RowOf(const_cast<unsigned char *>(from), job.stride, i), job.rowBytes);
+        std::memcpy(RowOf(to, job.stride, i), RowOf(from, job.stride, i), job.rowBytes);
 }
 
 // First row of the scratch for the chunk [c0, c1): its halo clipped to the
