@@ -4,12 +4,43 @@
 // filter on and off.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdlib>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "tests/correction/picture.h"
 #include "uiplugin/correction/correct_bands.h"
 #include "uiplugin/correction/image_correction.h"
+
+// Allocation failures on request: the n-th nothrow allocation after
+// gFailAt is set fails. The whole family goes to malloc and free so that
+// the sanitizers see matching pairs.
+namespace {
+std::atomic<int> gFailAt{0};
+std::atomic<int> gNothrowCount{0};
+
+void *Take(size_t size) { return std::malloc(size == 0 ? 1 : size); }
+void *TakeNothrow(size_t size) {
+    if (gFailAt.load() > 0 && gNothrowCount.fetch_add(1) + 1 == gFailAt.load()) return nullptr;
+    return Take(size);
+}
+}  // namespace
+
+void *operator new(size_t size) {
+    if (void *p = Take(size)) return p;
+    throw std::bad_alloc();
+}
+void *operator new[](size_t size) { return operator new(size); }
+void *operator new(size_t size, const std::nothrow_t &) noexcept { return TakeNothrow(size); }
+void *operator new[](size_t size, const std::nothrow_t &) noexcept { return TakeNothrow(size); }
+void operator delete(void *p) noexcept { std::free(p); }
+void operator delete[](void *p) noexcept { std::free(p); }
+void operator delete(void *p, size_t) noexcept { std::free(p); }
+void operator delete[](void *p, size_t) noexcept { std::free(p); }
+void operator delete(void *p, const std::nothrow_t &) noexcept { std::free(p); }
+void operator delete[](void *p, const std::nothrow_t &) noexcept { std::free(p); }
 
 namespace {
 
@@ -144,6 +175,34 @@ TEST(CorrectBands, RefusalsAndOddGeometryAsTheSinglePass) {
             EXPECT_EQ("equal", Compare(expected, p)) << o.name << ", " << bands << " bands";
         }
     }
+}
+
+// Whichever allocation fails, the bands never report success with other
+// bytes than the single pass's; when their own scratch cannot be had they
+// fall back to the single pass, which then succeeds.
+TEST(CorrectBands, AFailedAllocationIsNeverReportedAsSuccess) {
+    const CorrectionSettings settings = SettingsOf(kCases[13]);  // r29 sharp
+    const Picture input = qx::testing::RandomPicture(37, 61, 7);
+    Picture expected = input;
+    ASSERT_TRUE(qx::CorrectPicture(settings, expected.data(), 37, 61, expected.stride));
+    int failures = 0;
+    for (int failAt = 1; failAt < 1000; ++failAt) {
+        Picture p = input;
+        gNothrowCount = 0;
+        gFailAt = failAt;
+        const bool ok = qx::detail::CorrectPictureInBands(settings, p.data(), 37, 61, p.stride, 3, 5);
+        gFailAt = 0;
+        const bool reached = gNothrowCount.load() >= failAt;
+        if (failAt == 1) {
+            EXPECT_TRUE(ok) << "the first allocation is the bands' scratch: the single pass takes over";
+        }
+        if (ok) {
+            EXPECT_EQ("equal", Compare(expected.bytes, p.bytes)) << "allocation " << failAt << " failed";
+        }
+        failures += ok ? 0 : 1;
+        if (!reached) break;  // every allocation of the call has had its turn
+    }
+    EXPECT_GT(failures, 0) << "no failed allocation reached a step";
 }
 
 }  // namespace
