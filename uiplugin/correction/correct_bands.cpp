@@ -8,8 +8,9 @@
 // changed it (the neighbours' halo rows are copied before any worker
 // starts). The middle, rows [y0 + E, y1 - E), is corrected in the picture
 // itself: its halo rows are the band's own, so the worker puts the
-// originals back into the E rows above it for the time of the pass and
-// takes the rows below it into the scratch first. A band too short for
+// originals back into the halo rows above it for the time of the pass
+// (their corrected bytes wait aside) and takes the last edge rows, which
+// the pass spoils, into the scratch first. A band too short for
 // that (fewer than 2 E + halo rows) goes through the scratch in chunks of
 // E rows.
 #include "uiplugin/correction/correct_bands.h"

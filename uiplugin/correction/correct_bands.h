@@ -21,11 +21,12 @@ int DefaultCorrectionThreads();
 
 // CorrectPicture's bytes and result on up to `threads` workers (1 or less:
 // the calling thread alone, which is CorrectPicture itself), with bands of
-// at least 20 rows. The calling thread works one band itself. When the bands' scratch cannot be had, or a worker
-// cannot be started, the work is done on fewer threads, never left out.
-// Returns false where CorrectPicture would (a step without its scratch
-// memory, a radius outside 1..30); after a failed allocation inside a step
-// the bands may differ in which steps they received.
+// at least 20 rows. The calling thread works one band itself. When the
+// bands' scratch cannot be had, or a worker cannot be started, the work is
+// done on fewer threads, never left out. Returns false where CorrectPicture
+// would (a step without its scratch memory, a radius outside 1..30); after
+// a failed allocation inside a step, some rows may lack that step where the
+// single pass would have left it out of every row.
 bool CorrectPictureThreaded(const CorrectionSettings &settings, unsigned char *pixels, int32_t width,
                             int32_t height, uint64_t stride, int threads);
 
@@ -35,8 +36,8 @@ namespace detail {
 // rows worked through the scratch in `edgeRows` at its top and bottom (at
 // least the halo; 0 picks the usual number) and in place between them, or
 // in chunks of that many rows when the band is shorter than twice that
-// plus the halo.
-// Small values let the tests put every kind of seam into small pictures.
+// plus the halo. Small values let the tests put every kind of seam into
+// small pictures.
 bool CorrectPictureInBands(const CorrectionSettings &settings, unsigned char *pixels, int32_t width,
                            int32_t height, uint64_t stride, int bands, int32_t edgeRows);
 
