@@ -26,6 +26,11 @@ if(QX_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+if(QX_TSAN)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
+
 # Windows programs run through the emulator; keep a per-build prefix.
 set(QX_WINE_PREFIX ${CMAKE_BINARY_DIR}/wineprefix)
 if(WIN32 AND CMAKE_CROSSCOMPILING)

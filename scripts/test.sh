@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
-# Runs every test: native, sanitizers, Windows x64 under Wine, Windows x86
-# under 32-bit Wine (where this machine runs 32-bit code; elsewhere only the
-# x86 build checks run and the rest is counted as skipped). Ends with one
+# Runs every test: native, ASan + UBSan, ThreadSanitizer on the threaded
+# correction, Windows x64 under Wine, Windows x86 under 32-bit Wine (where
+# this machine runs 32-bit code; elsewhere only the x86 build checks run and
+# the rest is counted as skipped). Ends with one
 # "total: N passed, N failed, N skipped" line that counts the individual
 # test cases of all runs; the run fails if that count cannot be made.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 scripts/deps.sh clang libclang-rt-14-dev || exit 1
-presets=(${QX_PRESETS:-native sanitize win64 win32})
+presets=(${QX_PRESETS:-native sanitize tsan win64 win32})
 jobs=$(nproc)
 status=0
 logdir="${QX_TEST_LOGDIR:-$root/build/test-logs}"

@@ -107,6 +107,31 @@ TEST_F(CorrectCommand, MatchesTheDirectFormsInStoredRowOrder) {
     }
 }
 
+// Every thread count writes the bytes of the direct forms, at the widest
+// fractional radius with the strongest sharpness, on a height that leaves
+// bands of unequal height, short ones and ones with a middle part.
+TEST_F(CorrectCommand, SameFileForEveryThreadCount) {
+    const qx::testing::Picture input = qx::testing::RandomPicture(29, 301, 11);
+    Write(Path("in.bmp"), BmpOf(input, false));
+    qx::CorrectionSettings settings = qx::testing::DefaultSettings();
+    settings.unsharpMask = 1, settings.unsharpRadius = 29, settings.unsharpAmount = 12;
+    settings.unsharpThreshold = 0, settings.sharpness = 7;
+    qx::ToneTable table;
+    qx::BuildToneTable(settings, table);
+    qx::testing::Picture expected = input;
+    qx::oracle::ApplyUnsharpMask(settings, 29, 301, expected.data());
+    qx::oracle::ApplySharpnessFilter(expected.data(), 29, 301, expected.stride, 7, table);
+    const Bytes expectedFile = BmpOf(expected, false);
+    const std::string sets = "--set unsharpMask=1 --set unsharpRadius=29 --set unsharpAmount=12 "
+                             "--set unsharpThreshold=0 --set sharpness=7 ";
+    for (const char *threads : {"", "--threads 1 ", "--threads 2 ", "--threads 3 ", "--threads 7 "}) {
+        std::remove(Path("out.bmp").c_str());
+        ASSERT_EQ(0, Run("correct " + sets + threads + "'" + Path("in.bmp") + "' '" + Path("out.bmp") + "'"))
+            << threads;
+        EXPECT_TRUE(expectedFile == Read(Path("out.bmp"))) << threads;
+    }
+}
+
 TEST_F(CorrectCommand, DefaultsLeaveThePixels) {
     const Bytes in = BmpOf(qx::testing::RandomPicture(9, 4, 3), false);
     Write(Path("in.bmp"), in);
@@ -147,6 +172,10 @@ TEST_F(CorrectCommand, RefusalsExit2WithoutWritingOut) {
         commands.push_back(std::string("correct --set ") + set + " " + good_ + out);
     commands.push_back("correct " + good_);
     commands.push_back("correct --frobnicate " + good_ + out);
+    for (const char *threads : {"0", "-2", "two", "3x", "1025", "99999999999999999999", "''"})
+        commands.push_back(std::string("correct --threads ") + threads + " " + good_ + out);
+    commands.push_back("correct --threads 2 --threads 3 " + good_ + out);
+    commands.push_back("correct " + good_ + out + " --threads");
 
     for (const std::string &c : commands) {
         std::string err;
