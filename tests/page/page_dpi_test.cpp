@@ -9,19 +9,14 @@
 
 #include "tests/frame/plugin_library.h"
 #include "tests/page/page_harness.h"
+#include "tests/support/run_dpi.h"
 #include "uiplugin/settings/private_devmode.h"
 
 namespace {
 
-// The DPI the prefix this run uses was made with; 96 when not named.
-int ExpectedDpi() {
-    wchar_t value[16] = {};
-    if (GetEnvironmentVariableW(L"QX_WINE_DPI", value, 16) == 0) return 96;
-    const int dpi = _wtoi(value);
-    return dpi > 0 ? dpi : 96;
-}
-
 using qxpage::PageSheet;
+using qxtest::ExpectedDpi;
+using qxtest::Scaled;
 
 int ScreenDpi() {
     HDC screen = GetDC(nullptr);
@@ -29,8 +24,6 @@ int ScreenDpi() {
     ReleaseDC(nullptr, screen);
     return dpi;
 }
-
-int Scaled(int pixels) { return MulDiv(pixels, ExpectedDpi(), 96); }
 
 std::wstring ClassOf(HWND window) {
     wchar_t buffer[64] = {};

@@ -9,6 +9,7 @@
 
 #include "tests/frame/plugin_library.h"
 #include "tests/page/page_harness.h"
+#include "tests/support/key_input.h"
 #include "uiplugin/settings/private_devmode.h"
 
 namespace {
@@ -22,18 +23,6 @@ constexpr int kApplyButton = 0x3021;
 // preview's buttons, then the right column top to bottom.
 const std::vector<int> kTabOrder = {1011, 1014, 1012, 1013, 1004, 1005, 1007, 1010,
                                     1030, 1008, 1006, 1009, 1028, 1022, 1023, 1024};
-
-void Key(WORD vk, bool up) {
-    INPUT in{};
-    in.type = INPUT_KEYBOARD;
-    in.ki.wVk = vk;
-    in.ki.wScan = static_cast<WORD>(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC));
-    in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
-    if (vk == VK_LEFT || vk == VK_RIGHT || vk == VK_UP || vk == VK_DOWN || vk == VK_PRIOR || vk == VK_NEXT ||
-        vk == VK_HOME || vk == VK_END)
-        in.ki.dwFlags |= KEYEVENTF_EXTENDEDKEY;
-    SendInput(1, &in, sizeof in);
-}
 
 int16_t StoredField(const unsigned char *record, size_t offset) {
     return static_cast<int16_t>(record[kSettings + offset] | record[kSettings + offset + 1] << 8);
@@ -64,10 +53,7 @@ protected:
         }
     }
     void Press(WORD vk, bool shift = false) {
-        if (shift) Key(VK_SHIFT, false);
-        Key(vk, false);
-        Key(vk, true);
-        if (shift) Key(VK_SHIFT, true);
+        qxtest::StrokeKey(vk, shift);
         PumpInput();
     }
     // Focuses a page control with the keyboard, from wherever the focus is.

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "tests/preview/bmp_builder.h"
+#include "tests/preview/dib_surface.h"
+#include "tests/support/run_dpi.h"
 #include "uiplugin/correction/image_correction.h"
 #include "uiplugin/correction/preview_picture.h"
 #include "uiplugin/correction/preview_render.h"
@@ -18,56 +20,14 @@ HINSTANCE moduleInstance = GetModuleHandleW(nullptr);
 
 namespace {
 
-// The DPI the prefix this run uses was made with; 96 when not named.
-int ExpectedDpi() {
-    wchar_t value[16] = {};
-    if (GetEnvironmentVariableW(L"QX_WINE_DPI", value, 16) == 0) return 96;
-    const int dpi = _wtoi(value);
-    return dpi > 0 ? dpi : 96;
-}
-
-using qxtest::Bytes;
 using qxtest::BmpShape;
+using qxtest::Bytes;
+using qxtest::ExpectedDpi;
+using qxtest::Scaled;
 
 constexpr int kSurface = 320;
-constexpr size_t kStride = kSurface * 3;  // 960
-constexpr uint8_t kSentinel = 0x5A;
-
-int Scaled(int pixels) { return MulDiv(pixels, ExpectedDpi(), 96); }
-
-class Surface {
-public:
-    Surface() {
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        info.bmiHeader.biWidth = kSurface;
-        info.bmiHeader.biHeight = -kSurface;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 24;
-        dc_ = CreateCompatibleDC(nullptr);
-        void *bits = nullptr;
-        bitmap_ = CreateDIBSection(dc_, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-        bits_ = static_cast<uint8_t *>(bits);
-        old_ = SelectObject(dc_, bitmap_);
-        std::memset(bits_, kSentinel, kStride * kSurface);
-    }
-    ~Surface() {
-        SelectObject(dc_, old_);
-        DeleteObject(bitmap_);
-        DeleteDC(dc_);
-    }
-    HDC dc() const { return dc_; }
-    const uint8_t *At(int x, int y) {
-        GdiFlush();
-        return bits_ + static_cast<size_t>(y) * kStride + static_cast<size_t>(x) * 3;
-    }
-
-private:
-    HDC dc_;
-    HBITMAP bitmap_;
-    HGDIOBJ old_;
-    uint8_t *bits_;
-};
+constexpr uint8_t kSentinel = qxtest::kSurfaceSentinel;
+using Surface = qxtest::DibSurface<kSurface>;
 
 struct Controls {
     qx::CorrectionSettings settings{};

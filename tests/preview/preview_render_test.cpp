@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tests/preview/bmp_builder.h"
+#include "tests/preview/dib_surface.h"
 #include "tests/support/wine_network.h"
 #include "uiplugin/correction/image_correction.h"
 #include "uiplugin/correction/picture_open.h"
@@ -26,50 +27,10 @@ namespace {
 using qxtest::Bytes;
 using qxtest::BmpShape;
 
-constexpr int kTarget = 208;                       // drawing surface, square
-constexpr size_t kTargetStride = kTarget * 3 + 0;  // 624: already a multiple of 4
-constexpr uint8_t kSentinel = 0x5A;
+constexpr int kTarget = 208;  // drawing surface, square
+constexpr uint8_t kSentinel = qxtest::kSurfaceSentinel;
 
-// A top-down 24-bit surface in a memory DC, filled with a sentinel.
-class Surface {
-public:
-    Surface() {
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        info.bmiHeader.biWidth = kTarget;
-        info.bmiHeader.biHeight = -kTarget;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 24;
-        dc_ = CreateCompatibleDC(nullptr);
-        void *bits = nullptr;
-        bitmap_ = CreateDIBSection(dc_, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-        bits_ = static_cast<uint8_t *>(bits);
-        old_ = SelectObject(dc_, bitmap_);
-        std::memset(bits_, kSentinel, kTargetStride * kTarget);
-    }
-    ~Surface() {
-        SelectObject(dc_, old_);
-        DeleteObject(bitmap_);
-        DeleteDC(dc_);
-    }
-    HDC dc() const { return dc_; }
-    const uint8_t *At(int x, int y) {
-        GdiFlush();
-        return bits_ + static_cast<size_t>(y) * kTargetStride + static_cast<size_t>(x) * 3;
-    }
-    bool Untouched() {
-        GdiFlush();
-        for (size_t i = 0; i < kTargetStride * kTarget; ++i)
-            if (bits_[i] != kSentinel) return false;
-        return true;
-    }
-
-private:
-    HDC dc_;
-    HBITMAP bitmap_;
-    HGDIOBJ old_;
-    uint8_t *bits_;
-};
+using Surface = qxtest::DibSurface<kTarget>;
 
 struct Controls {
     qx::CorrectionSettings settings{};

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "tests/support/key_input.h"
 #include "uiplugin/resources/resource_ids.h"
 #include "uiplugin/version/version_page.h"
 
@@ -25,15 +26,6 @@ LRESULT CALLBACK Recorder(HWND window, UINT message, WPARAM wParam, LPARAM lPara
         if (code == static_cast<UINT>(PSN_RESET)) ++reset;
     }
     return CallWindowProcW(pageWindowProc, window, message, wParam, lParam);
-}
-
-void Key(WORD vk, bool up) {
-    INPUT in{};
-    in.type = INPUT_KEYBOARD;
-    in.ki.wVk = vk;
-    in.ki.wScan = static_cast<WORD>(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC));
-    in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
-    SendInput(1, &in, sizeof in);
 }
 
 class Keyboard : public ::testing::Test {
@@ -76,10 +68,7 @@ protected:
         }
     }
     void Press(WORD vk, bool shift = false) {
-        if (shift) Key(VK_SHIFT, false);
-        Key(vk, false);
-        Key(vk, true);
-        if (shift) Key(VK_SHIFT, true);
+        qxtest::StrokeKey(vk, shift);
         Pump();
     }
     bool Closed() { return PropSheet_GetCurrentPageHwnd(sheet) == nullptr; }
