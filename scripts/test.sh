@@ -34,7 +34,7 @@ for p in "${presets[@]}"; do
   echo "==> [$p] run tests"
   ctest --preset "$p" -j "$jobs" -V "${select[@]}" >"$logdir/$p.ctest.log" 2>&1
   rc=$?
-  grep -E "^ *[0-9]+/[0-9]+ Test|tests passed|tests failed" "$logdir/$p.ctest.log" | sed 's/^ */    /'
+  grep -E "^ *[0-9]+/[0-9]+ Test|% tests passed|tests failed out of" "$logdir/$p.ctest.log" | sed 's/^ */    /'
   if [ $rc -ne 0 ]; then
     echo "==> [$p] FAILED; failing output:"
     grep -E "\[  FAILED  \]|Failure|error:|Error" "$logdir/$p.ctest.log" | head -40

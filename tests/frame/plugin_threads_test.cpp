@@ -432,9 +432,7 @@ struct Figures {
 
 Figures Measure() {
     Figures f{};
-    HANDLE probe = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    f.nextHandle = reinterpret_cast<uintptr_t>(probe);
-    CloseHandle(probe);
+    f.nextHandle = qxtest::NextKernelHandle();
     f.heapBusy = qxtest::HeapBusyBytes();
     return f;
 }

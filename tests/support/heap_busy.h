@@ -27,4 +27,13 @@ inline int64_t HeapBusyBytes() {
     return busy;
 }
 
+// The value a new kernel handle gets: Wine's server hands out the lowest
+// free slot, so handles leaked since an earlier reading push it up.
+inline uintptr_t NextKernelHandle() {
+    HANDLE probe = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    const uintptr_t value = reinterpret_cast<uintptr_t>(probe);
+    CloseHandle(probe);
+    return value;
+}
+
 }  // namespace qxtest
