@@ -8,9 +8,9 @@ program, or a qx748.exe under scripts/wine-run). Every case runs in a fresh
 folder per build; its exit status, standard output, standard error and every
 file it writes must be equal for all builds. The cases cover what golden
 files are made from: corrections at the settings' extremes and every radius
-class on odd sizes, bottom-up and top-down, the preview's cut-out, device-mode
-blocks, and the errors. Prints one line a case and a closing count; exits 1
-on any difference.
+class on odd sizes, bottom-up and top-down, in bands on several threads, the
+preview's cut-out, device-mode blocks, and the errors. Prints one line a
+case and a closing count; exits 1 on any difference.
 """
 import random
 import shlex
@@ -65,6 +65,7 @@ def cases():
     for picture in ("odd.bmp", "top.bmp", "wide.bmp", "tiny.bmp"):
         for s in SETS:
             yield f"correct/{picture}/{s}", f"correct {set_words(s)} {picture} out.bmp", ["out.bmp"]
+    yield "correct/wide.bmp/worst/3-threads", f"correct --threads 3 {set_words('worst')} wide.bmp out.bmp", ["out.bmp"]
     yield "preview/builtin/worst", f"preview {set_words('worst')} out.bmp", ["out.bmp"]
     yield "preview/wide/mid", f"preview {set_words('radius-mid')} --picture wide.bmp out.bmp", ["out.bmp"]
     yield "preview/junk", "preview --picture junk.bmp out.bmp", ["out.bmp"]
