@@ -61,6 +61,7 @@ private:
 struct LinkFonts {
     HFONT original[2] = {};
     HFONT underlined[2] = {};
+    WNDPROC originalProc[2] = {};
 };
 constexpr int kLinkControls[2] = {IDC_WEB_LINK, IDC_MAIL_LINK};
 
@@ -90,6 +91,69 @@ std::wstring SystemPath(const wchar_t* relativePath) {
     return path;
 }
 
+void OpenLinkOf(HWND link) {
+    wchar_t text[qx::kVersionTextChars];
+    GetWindowTextW(link, text, static_cast<int>(qx::kVersionTextChars));
+    OpenLink(text, SW_SHOW);
+}
+
+WNDPROC OriginalLinkProc(HWND link) {
+    HWND page = GetParent(link);
+    auto* fonts = page != nullptr ? reinterpret_cast<LinkFonts*>(GetWindowLongPtrW(page, DWLP_USER)) : nullptr;
+    if (fonts == nullptr) return nullptr;
+    for (int i = 0; i < 2; ++i) {
+        if (GetDlgCtrlID(link) == kLinkControls[i]) return fonts->originalProc[i];
+    }
+    return nullptr;
+}
+
+// The links as keyboard stops: focus is shown by the standard dotted
+// rectangle around the text (never by the hover colour), and Space opens
+// the link as a click does.
+LRESULT CALLBACK LinkProc(HWND link, UINT message, WPARAM wParam, LPARAM lParam) {
+    WNDPROC original = OriginalLinkProc(link);
+    if (original == nullptr) return DefWindowProcW(link, message, wParam, lParam);
+    switch (message) {
+    case WM_KEYDOWN:
+        if (wParam == VK_SPACE) {
+            if ((lParam & 0x40000000) == 0) OpenLinkOf(link);  // not on auto-repeat
+            return 0;
+        }
+        break;
+    case WM_CHAR:
+        if (wParam == L' ') return 0;
+        break;
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS:
+        InvalidateRect(link, nullptr, TRUE);
+        break;
+    case WM_PAINT: {
+        LRESULT result = CallWindowProcW(original, link, message, wParam, lParam);
+        if (GetFocus() == link) {
+            HDC dc = GetDC(link);
+            if (dc != nullptr) {
+                wchar_t text[qx::kVersionTextChars];
+                int length = GetWindowTextW(link, text, static_cast<int>(qx::kVersionTextChars));
+                HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(link, WM_GETFONT, 0, 0)));
+                RECT client;
+                GetClientRect(link, &client);
+                RECT box = client;
+                DrawTextW(dc, text, length, &box, DT_LEFT | DT_NOPREFIX | DT_SINGLELINE | DT_CALCRECT);
+                if (box.right > client.right) box.right = client.right;
+                if (box.bottom > client.bottom) box.bottom = client.bottom;
+                DrawFocusRect(dc, &box);
+                SelectObject(dc, old);
+                ReleaseDC(link, dc);
+            }
+        }
+        return result;
+    }
+    default:
+        break;
+    }
+    return CallWindowProcW(original, link, message, wParam, lParam);
+}
+
 void CreateLinkFonts(HWND page) {
     auto* fonts = new (std::nothrow) LinkFonts;
     if (fonts == nullptr) return;  // the links keep the page's font
@@ -108,11 +172,25 @@ void CreateLinkFonts(HWND page) {
         SendMessageW(link, WM_SETFONT, reinterpret_cast<WPARAM>(underlined), FALSE);
     }
     SetWindowLongPtrW(page, DWLP_USER, reinterpret_cast<LONG_PTR>(fonts));
+    for (int i = 0; i < 2; ++i) {
+        HWND link = GetDlgItem(page, kLinkControls[i]);
+        if (link == nullptr) continue;
+        fonts->originalProc[i] = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(link, GWLP_WNDPROC));
+        if (fonts->originalProc[i] != nullptr) {
+            SetWindowLongPtrW(link, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(LinkProc));
+        }
+    }
 }
 
 void ReleaseLinkFonts(HWND page) {
     auto* fonts = reinterpret_cast<LinkFonts*>(GetWindowLongPtrW(page, DWLP_USER));
     if (fonts == nullptr) return;
+    for (int i = 0; i < 2; ++i) {
+        HWND link = GetDlgItem(page, kLinkControls[i]);
+        if (link != nullptr && fonts->originalProc[i] != nullptr) {
+            SetWindowLongPtrW(link, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(fonts->originalProc[i]));
+        }
+    }
     SetWindowLongPtrW(page, DWLP_USER, 0);
     for (int i = 0; i < 2; ++i) {
         if (fonts->underlined[i] == nullptr) continue;
@@ -191,9 +269,7 @@ void OpenClickedLink(HWND page) {
     for (int control : kLinkControls) {
         HWND link = GetDlgItem(page, control);
         if (!CursorOver(link, cursor)) continue;
-        wchar_t text[qx::kVersionTextChars];
-        GetWindowTextW(link, text, static_cast<int>(qx::kVersionTextChars));
-        OpenLink(text, SW_SHOW);
+        OpenLinkOf(link);
     }
 }
 
