@@ -27,12 +27,8 @@ struct Case {
 };
 
 inline CorrectionSettings Settings(int radius, int amount, int threshold, int sharpness) {
-    CorrectionSettings s = qx::testing::DefaultSettings();
+    CorrectionSettings s = qx::testing::UnsharpSettings(radius, amount, threshold);
     s.brightness = 2, s.contrast = 3, s.saturation = 4, s.cyanRed = -2, s.magentaGreen = 1, s.yellowBlue = 3;
-    s.unsharpMask = 1;
-    s.unsharpRadius = static_cast<int16_t>(radius);
-    s.unsharpAmount = static_cast<int16_t>(amount);
-    s.unsharpThreshold = static_cast<int16_t>(threshold);
     s.sharpness = static_cast<uint16_t>(sharpness);
     return s;
 }

@@ -64,4 +64,15 @@ inline Picture RandomPicture(int32_t w, int32_t h, uint32_t seed) {
 
 inline CorrectionSettings DefaultSettings() { return DefaultPrivateDevMode().settings; }
 
+// The defaults with the unsharp mask on at the given radius, amount and
+// threshold.
+inline CorrectionSettings UnsharpSettings(int radius, int amount, int threshold) {
+    CorrectionSettings s = DefaultSettings();
+    s.unsharpMask = 1;
+    s.unsharpRadius = static_cast<int16_t>(radius);
+    s.unsharpAmount = static_cast<int16_t>(amount);
+    s.unsharpThreshold = static_cast<int16_t>(threshold);
+    return s;
+}
+
 }  // namespace qx::testing

@@ -74,6 +74,7 @@ asm(".text\n"
 namespace {
 
 using qx::CorrectionSettings;
+using qx::testing::UnsharpSettings;
 using qx::detail::Simd;
 using qx::testing::Picture;
 
@@ -140,15 +141,6 @@ bool Avx2Runs() {
 #endif
 }
 
-CorrectionSettings Settings(int radius, int amount, int threshold) {
-    CorrectionSettings s = qx::testing::DefaultSettings();
-    s.unsharpMask = 1;
-    s.unsharpRadius = static_cast<int16_t>(radius);
-    s.unsharpAmount = static_cast<int16_t>(amount);
-    s.unsharpThreshold = static_cast<int16_t>(threshold);
-    return s;
-}
-
 // The harness itself: the two offsets really give the two alignments, and a
 // fault on the thread comes back as its code.
 TEST(Avx2Kernels, HarnessCatchesAlignedSpillAtSixteen) {
@@ -165,7 +157,7 @@ TEST(Avx2Kernels, RunOnStacksWithoutThirtyTwoByteAlignment) {
     PVOID handler = AddVectoredExceptionHandler(1, EndFaultingWorker);
     ASSERT_NE(nullptr, handler);
     qx::ToneTable table;
-    qx::BuildToneTable(Settings(29, 12, 0), table);
+    qx::BuildToneTable(UnsharpSettings(29, 12, 0), table);
     const Picture input = qx::testing::RandomPicture(97, 41, 7);
     // The blur in doubles (fractional ring), the integer box, and the
     // sharpness filter: every kernel of the set.
@@ -176,7 +168,8 @@ TEST(Avx2Kernels, RunOnStacksWithoutThirtyTwoByteAlignment) {
     } cases[] = {{"unsharp r 29", 29, 0}, {"unsharp r 20", 20, 0}, {"sharpness 7", 0, 7}};
     for (const auto &c : cases) {
         Picture expected = input;
-        if (c.radius) qx::oracle::ApplyUnsharpMask(Settings(c.radius, 12, 0), input.width, input.height, expected.data());
+        if (c.radius)
+            qx::oracle::ApplyUnsharpMask(UnsharpSettings(c.radius, 12, 0), input.width, input.height, expected.data());
         if (c.level)
             qx::oracle::ApplySharpnessFilter(expected.data(), input.width, input.height, input.stride, c.level, table);
         // SSE2 too: on x86 it meets the same 4-byte aligned callers.
@@ -187,8 +180,8 @@ TEST(Avx2Kernels, RunOnStacksWithoutThirtyTwoByteAlignment) {
                 bool ok = false;
                 const DWORD code = RunOnThread(
                     [&] {
-                        ok = c.radius ? qx::detail::ApplyUnsharpMaskUsing(simd, Settings(c.radius, 12, 0), got.width,
-                                                                          got.height, got.data())
+                        ok = c.radius ? qx::detail::ApplyUnsharpMaskUsing(simd, UnsharpSettings(c.radius, 12, 0),
+                                                                          got.width, got.height, got.data())
                                       : qx::detail::ApplySharpnessFilterUsing(simd, got.data(), got.width,
                                                                               got.height, got.stride, c.level, table);
                     },

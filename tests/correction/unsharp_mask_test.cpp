@@ -14,15 +14,7 @@ namespace {
 using qx::CorrectionSettings;
 using qx::detail::Simd;
 using qx::testing::Picture;
-
-CorrectionSettings Unsharp(int radius, int amount, int threshold) {
-    CorrectionSettings s = qx::testing::DefaultSettings();
-    s.unsharpMask = 1;
-    s.unsharpRadius = static_cast<int16_t>(radius);
-    s.unsharpAmount = static_cast<int16_t>(amount);
-    s.unsharpThreshold = static_cast<int16_t>(threshold);
-    return s;
-}
+using qx::testing::UnsharpSettings;
 
 int Blurred(const std::vector<unsigned char> &b, int w, int x, int y) { return b[(y * w + x) * 3]; }
 
@@ -38,12 +30,12 @@ const char *Name(Simd s) { return s == Simd::kScalar ? "scalar" : s == Simd::kSs
 // cells lie outside.
 TEST(UnsharpMask, BlurKeepsDivisorAtEdges) {
     const Picture flat(8, 7, 200);
-    const auto r10 = qx::oracle::UnsharpBlur(Unsharp(10, 5, 5), 8, 7, flat.bytes.data());
+    const auto r10 = qx::oracle::UnsharpBlur(UnsharpSettings(10, 5, 5), 8, 7, flat.bytes.data());
     EXPECT_EQ(88, Blurred(r10, 8, 0, 0));   // 4 of 9 cells
     EXPECT_EQ(133, Blurred(r10, 8, 4, 0));  // 6 of 9
     EXPECT_EQ(88, Blurred(r10, 8, 7, 6));
     EXPECT_EQ(200, Blurred(r10, 8, 1, 1));
-    const auto r15 = qx::oracle::UnsharpBlur(Unsharp(15, 5, 5), 8, 7, flat.bytes.data());
+    const auto r15 = qx::oracle::UnsharpBlur(UnsharpSettings(15, 5, 5), 8, 7, flat.bytes.data());
     EXPECT_EQ(78, Blurred(r15, 8, 0, 0));  // weight 6.25 of 16
     EXPECT_EQ(125, Blurred(r15, 8, 4, 0));
     EXPECT_EQ(153, Blurred(r15, 8, 1, 1));
@@ -52,11 +44,11 @@ TEST(UnsharpMask, BlurKeepsDivisorAtEdges) {
 
 TEST(UnsharpMask, MarginBrightens) {
     Picture p(8, 7, 200);
-    ASSERT_TRUE(qx::ApplyUnsharpMask(Unsharp(15, 5, 5), 8, 7, p.data()));
+    ASSERT_TRUE(qx::ApplyUnsharpMask(UnsharpSettings(15, 5, 5), 8, 7, p.data()));
     EXPECT_EQ(255, p.at(0, 0, 0));  // 200 + 1.5 x 122, clamped
     EXPECT_EQ(200, p.at(3, 3, 1));
     Picture q(8, 7, 200);
-    ASSERT_TRUE(qx::ApplyUnsharpMask(Unsharp(10, 0, 0), 8, 7, q.data()));
+    ASSERT_TRUE(qx::ApplyUnsharpMask(UnsharpSettings(10, 0, 0), 8, 7, q.data()));
     EXPECT_EQ(228, q.at(0, 0, 2));  // 200 + 0.25 x 112
     EXPECT_EQ(216, q.at(4, 0, 2));  // 200 + 0.25 x 67 = 216.75, truncated
 }
@@ -65,7 +57,7 @@ TEST(UnsharpMask, VerticalStep) {
     Picture p(10, 5, 100);
     for (int y = 0; y < 5; ++y)
         for (int x = 5; x < 10; ++x) p.SetPixel(x, y, 160);
-    ASSERT_TRUE(qx::ApplyUnsharpMask(Unsharp(10, 5, 5), 10, 5, p.data()));
+    ASSERT_TRUE(qx::ApplyUnsharpMask(UnsharpSettings(10, 5, 5), 10, 5, p.data()));
     const int expected[] = {100, 100, 70, 190, 160, 160};
     for (int i = 0; i < 6; ++i) EXPECT_EQ(expected[i], p.at(2 + i, 2, 0)) << "x = " << 2 + i;
 }
@@ -74,11 +66,11 @@ TEST(UnsharpMask, VerticalStep) {
 // contraction: 7.199999999999999 x 0.6944444444444444 = 4.999999999999999.
 TEST(UnsharpMask, RadiusOneFlatFiveBlursToFour) {
     Picture flat(5, 5, 5);
-    EXPECT_EQ(4, Blurred(qx::oracle::UnsharpBlur(Unsharp(1, 3, 0), 5, 5, flat.bytes.data()), 5, 2, 2));
+    EXPECT_EQ(4, Blurred(qx::oracle::UnsharpBlur(UnsharpSettings(1, 3, 0), 5, 5, flat.bytes.data()), 5, 2, 2));
     for (Simd simd : Sets()) {
         Picture p(5, 5, 5), q(5, 5, 5);
-        ASSERT_TRUE(qx::detail::ApplyUnsharpMaskUsing(simd, Unsharp(1, 3, 0), 5, 5, p.data()));
-        ASSERT_TRUE(qx::detail::ApplyUnsharpMaskUsing(simd, Unsharp(1, 3, 1), 5, 5, q.data()));
+        ASSERT_TRUE(qx::detail::ApplyUnsharpMaskUsing(simd, UnsharpSettings(1, 3, 0), 5, 5, p.data()));
+        ASSERT_TRUE(qx::detail::ApplyUnsharpMaskUsing(simd, UnsharpSettings(1, 3, 1), 5, 5, q.data()));
         for (int y = 1; y < 4; ++y)
             for (int x = 1; x < 4; ++x) {
                 EXPECT_EQ(6, p.at(x, y, 0)) << Name(simd);
@@ -92,8 +84,9 @@ int SharpenedCentre(int centre, int neighbours, int oddOne, int threshold, int a
     Picture p(5, 5, static_cast<unsigned char>(neighbours));
     p.SetPixel(2, 2, static_cast<unsigned char>(centre));
     p.SetPixel(1, 1, static_cast<unsigned char>(oddOne));
-    EXPECT_EQ(100, Blurred(qx::oracle::UnsharpBlur(Unsharp(10, amount, threshold), 5, 5, p.bytes.data()), 5, 2, 2));
-    EXPECT_TRUE(qx::ApplyUnsharpMask(Unsharp(10, amount, threshold), 5, 5, p.data()));
+    const qx::CorrectionSettings s = UnsharpSettings(10, amount, threshold);
+    EXPECT_EQ(100, Blurred(qx::oracle::UnsharpBlur(s, 5, 5, p.bytes.data()), 5, 2, 2));
+    EXPECT_TRUE(qx::ApplyUnsharpMask(s, 5, 5, p.data()));
     return p.at(2, 2, 1);
 }
 
@@ -108,21 +101,21 @@ TEST(UnsharpMask, ThresholdIsStrict) {
 TEST(UnsharpMask, NegativeResultClampsToZero) {
     Picture p(5, 5, 45);  // blurred (3 + 8 x 45) / 9 = 40.3 -> 40
     p.SetPixel(2, 2, 3);
-    ASSERT_TRUE(qx::ApplyUnsharpMask(Unsharp(10, 0, 5), 5, 5, p.data()));
+    ASSERT_TRUE(qx::ApplyUnsharpMask(UnsharpSettings(10, 0, 5), 5, 5, p.data()));
     EXPECT_EQ(0, p.at(2, 2, 0));  // 3 - 37 x 0.25 = -6.25
 }
 
 TEST(UnsharpMask, NothingToDoOrCannotRun) {
     Picture p = qx::testing::RandomPicture(4, 4, 3);
     const auto before = p.bytes;
-    EXPECT_TRUE(qx::ApplyUnsharpMask(Unsharp(10, 5, 0), 0, 4, p.data()));
-    EXPECT_TRUE(qx::ApplyUnsharpMask(Unsharp(10, 5, 0), 4, -1, p.data()));
-    EXPECT_FALSE(qx::ApplyUnsharpMask(Unsharp(0, 5, 0), 4, 4, p.data()));
-    EXPECT_FALSE(qx::ApplyUnsharpMask(Unsharp(31, 5, 0), 4, 4, p.data()));
+    EXPECT_TRUE(qx::ApplyUnsharpMask(UnsharpSettings(10, 5, 0), 0, 4, p.data()));
+    EXPECT_TRUE(qx::ApplyUnsharpMask(UnsharpSettings(10, 5, 0), 4, -1, p.data()));
+    EXPECT_FALSE(qx::ApplyUnsharpMask(UnsharpSettings(0, 5, 0), 4, 4, p.data()));
+    EXPECT_FALSE(qx::ApplyUnsharpMask(UnsharpSettings(31, 5, 0), 4, 4, p.data()));
     // Sizes that overflow are refused before the picture is touched (the
     // buffer is far too small for them; any access would be out of bounds).
-    EXPECT_FALSE(qx::ApplyUnsharpMask(Unsharp(29, 12, 0), INT32_MAX, INT32_MAX, p.data()));
-    EXPECT_FALSE(qx::ApplyUnsharpMask(Unsharp(10, 12, 0), INT32_MAX, INT32_MAX, p.data()));
+    EXPECT_FALSE(qx::ApplyUnsharpMask(UnsharpSettings(29, 12, 0), INT32_MAX, INT32_MAX, p.data()));
+    EXPECT_FALSE(qx::ApplyUnsharpMask(UnsharpSettings(10, 12, 0), INT32_MAX, INT32_MAX, p.data()));
     EXPECT_EQ(before, p.bytes);
 }
 
@@ -135,7 +128,7 @@ TEST(UnsharpMask, MatchesDirectFormAllRadii) {
     for (int radius = 1; radius <= 30; ++radius) {
         for (const auto &size : sizes) {
             const int w = size[0], h = size[1];
-            const CorrectionSettings s = Unsharp(radius, (radius * 5 + h) % 13, (radius * 7 + w) % 21);
+            const CorrectionSettings s = UnsharpSettings(radius, (radius * 5 + h) % 13, (radius * 7 + w) % 21);
             const Picture input = qx::testing::RandomPicture(w, h, seed++);
             Picture expected = input;
             qx::oracle::ApplyUnsharpMask(s, w, h, expected.data());
@@ -159,7 +152,7 @@ TEST(UnsharpMask, MatchesDirectFormAllRadii) {
 TEST(UnsharpMask, MatchesDirectFormLargePictures) {
     uint32_t seed = 900;
     for (int radius : {7, 10, 15, 29, 30}) {
-        const CorrectionSettings s = Unsharp(radius, 12, radius == 29 ? 0 : 5);
+        const CorrectionSettings s = UnsharpSettings(radius, 12, radius == 29 ? 0 : 5);
         const Picture input = qx::testing::RandomPicture(211, 219, seed++);
         Picture expected = input;
         qx::oracle::ApplyUnsharpMask(s, input.width, input.height, expected.data());
