@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "bench/correction_cases.h"
-#include "uiplugin/correction/correction_kernels.h"
+#include "uiplugin/correction/engine/correction_kernels.h"
 
 namespace {
 

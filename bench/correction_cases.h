@@ -11,7 +11,7 @@
 
 #include "tests/correction/oracle.h"
 #include "tests/correction/picture.h"
-#include "uiplugin/correction/image_correction.h"
+#include "uiplugin/correction/engine/image_correction.h"
 
 namespace qx::bench {
 

@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "uiplugin/correction/image_correction.h"
-#include "uiplugin/correction/preview_picture.h"
+#include "uiplugin/correction/engine/image_correction.h"
+#include "uiplugin/correction/picture/preview_picture.h"
 #include "uiplugin/settings/private_devmode.h"
 
 namespace {

@@ -24,8 +24,8 @@
 #include <vector>
 
 #include "tests/correction/picture.h"
-#include "uiplugin/correction/correct_bands.h"
-#include "uiplugin/correction/image_correction.h"
+#include "uiplugin/correction/engine/correct_bands.h"
+#include "uiplugin/correction/engine/image_correction.h"
 
 // Counting allocator: each block carries its size in a 16-byte header, which
 // keeps malloc's alignment.

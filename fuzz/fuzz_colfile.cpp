@@ -14,8 +14,8 @@
 #include "fuzz/fuzz_common.h"
 #include "tools/qx748/cli.h"
 #include "tools/qx748/settings_args.h"
-#include "uiplugin/correction/col_file.h"
-#include "uiplugin/correction/image_correction.h"
+#include "uiplugin/correction/picture/col_file.h"
+#include "uiplugin/correction/engine/image_correction.h"
 #include "uiplugin/settings/le_bytes.h"
 
 namespace {

@@ -10,7 +10,7 @@
 
 #include "fuzz/fuzz_common.h"
 #include "setup/setup_core.h"
-#include "uiplugin/correction/picture_path.h"
+#include "uiplugin/correction/picture/picture_path.h"
 #include "uiplugin/frame/printer_name.h"
 
 namespace {

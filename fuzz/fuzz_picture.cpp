@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "fuzz/fuzz_common.h"
-#include "uiplugin/correction/bmp_image.h"
-#include "uiplugin/correction/image_correction.h"
-#include "uiplugin/correction/preview_picture.h"
+#include "uiplugin/correction/picture/bmp_image.h"
+#include "uiplugin/correction/engine/image_correction.h"
+#include "uiplugin/correction/picture/preview_picture.h"
 #include "uiplugin/settings/le_bytes.h"
 
 namespace {

@@ -16,8 +16,8 @@
 #include "tests/correction/oracle.h"
 #include "tests/correction/picture.h"
 #include "tests/support/cli_command.h"
-#include "uiplugin/correction/bmp_image.h"
-#include "uiplugin/correction/col_file.h"
+#include "uiplugin/correction/picture/bmp_image.h"
+#include "uiplugin/correction/picture/col_file.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "tests/correction/picture.h"
-#include "uiplugin/correction/correct_bands.h"
-#include "uiplugin/correction/image_correction.h"
+#include "uiplugin/correction/engine/correct_bands.h"
+#include "uiplugin/correction/engine/image_correction.h"
 
 // Allocation failures on request: the n-th nothrow allocation after
 // gFailAt is set fails. The whole family goes to malloc and free so that

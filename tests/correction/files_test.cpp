@@ -5,8 +5,8 @@
 #include <cstring>
 #include <vector>
 
-#include "uiplugin/correction/bmp_image.h"
-#include "uiplugin/correction/col_file.h"
+#include "uiplugin/correction/picture/bmp_image.h"
+#include "uiplugin/correction/picture/col_file.h"
 #include "uiplugin/settings/private_devmode.h"
 
 namespace {

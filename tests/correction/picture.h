@@ -6,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "uiplugin/correction/image_correction.h"
+#include "uiplugin/correction/engine/image_correction.h"
 
 namespace qx::testing {
 

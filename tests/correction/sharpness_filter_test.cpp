@@ -7,8 +7,8 @@
 
 #include "tests/correction/oracle.h"
 #include "tests/correction/picture.h"
-#include "uiplugin/correction/correction_kernels.h"
-#include "uiplugin/correction/image_correction.h"
+#include "uiplugin/correction/engine/correction_kernels.h"
+#include "uiplugin/correction/engine/image_correction.h"
 
 namespace {
 

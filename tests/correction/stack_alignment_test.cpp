@@ -16,8 +16,8 @@
 
 #include "tests/correction/oracle.h"
 #include "tests/correction/picture.h"
-#include "uiplugin/correction/correction_kernels.h"
-#include "uiplugin/correction/image_correction.h"
+#include "uiplugin/correction/engine/correction_kernels.h"
+#include "uiplugin/correction/engine/image_correction.h"
 
 // fn(arg) with the stack pointer at `offset` below a 32-byte boundary at the
 // call instruction (on x64 a multiple of 16, so the ABI still holds).

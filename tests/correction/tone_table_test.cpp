@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "tests/correction/picture.h"
-#include "uiplugin/correction/image_correction.h"
+#include "uiplugin/correction/engine/image_correction.h"
 
 namespace {
 

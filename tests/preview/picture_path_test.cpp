@@ -1,7 +1,7 @@
 // Which stored picture paths the preview may open: the lexical kinds and
 // the decision with the drive type handed in (so a remote drive is decided
 // here natively as well as under Wine's faked one).
-#include "uiplugin/correction/picture_path.h"
+#include "uiplugin/correction/picture/picture_path.h"
 
 #include <gtest/gtest.h>
 

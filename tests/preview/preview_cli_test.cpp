@@ -9,8 +9,8 @@
 
 #include "tests/preview/bmp_builder.h"
 #include "tests/support/cli_command.h"
-#include "uiplugin/correction/col_file.h"
-#include "uiplugin/correction/image_correction.h"
+#include "uiplugin/correction/picture/col_file.h"
+#include "uiplugin/correction/engine/image_correction.h"
 
 namespace fs = std::filesystem;
 

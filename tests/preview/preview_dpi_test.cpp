@@ -12,9 +12,9 @@
 #include "tests/preview/bmp_builder.h"
 #include "tests/preview/dib_surface.h"
 #include "tests/support/run_dpi.h"
-#include "uiplugin/correction/image_correction.h"
-#include "uiplugin/correction/preview_picture.h"
-#include "uiplugin/correction/preview_render.h"
+#include "uiplugin/correction/engine/image_correction.h"
+#include "uiplugin/correction/picture/preview_picture.h"
+#include "uiplugin/correction/page/preview_render.h"
 
 HINSTANCE moduleInstance = GetModuleHandleW(nullptr);
 

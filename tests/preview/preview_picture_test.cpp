@@ -7,7 +7,7 @@
 #include <string>
 
 #include "tests/preview/bmp_builder.h"
-#include "uiplugin/correction/preview_picture.h"
+#include "uiplugin/correction/picture/preview_picture.h"
 
 namespace {
 

@@ -13,10 +13,10 @@
 #include "tests/preview/bmp_builder.h"
 #include "tests/preview/dib_surface.h"
 #include "tests/support/wine_network.h"
-#include "uiplugin/correction/image_correction.h"
-#include "uiplugin/correction/picture_open.h"
-#include "uiplugin/correction/preview_picture.h"
-#include "uiplugin/correction/preview_render.h"
+#include "uiplugin/correction/engine/image_correction.h"
+#include "uiplugin/correction/page/picture_open.h"
+#include "uiplugin/correction/picture/preview_picture.h"
+#include "uiplugin/correction/page/preview_render.h"
 
 // The module RenderPreview loads bitmap 141 from: this test program, which
 // links the same resource script as the DLL.

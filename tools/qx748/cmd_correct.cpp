@@ -8,9 +8,9 @@
 
 #include "tools/qx748/cli.h"
 #include "tools/qx748/settings_args.h"
-#include "uiplugin/correction/bmp_image.h"
-#include "uiplugin/correction/correct_bands.h"
-#include "uiplugin/correction/image_correction.h"
+#include "uiplugin/correction/picture/bmp_image.h"
+#include "uiplugin/correction/engine/correct_bands.h"
+#include "uiplugin/correction/engine/image_correction.h"
 #include "uiplugin/settings/private_devmode.h"
 
 namespace {

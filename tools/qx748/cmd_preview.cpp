@@ -6,9 +6,9 @@
 
 #include "tools/qx748/cli.h"
 #include "tools/qx748/settings_args.h"
-#include "uiplugin/correction/bmp_image.h"
-#include "uiplugin/correction/image_correction.h"
-#include "uiplugin/correction/preview_picture.h"
+#include "uiplugin/correction/picture/bmp_image.h"
+#include "uiplugin/correction/engine/image_correction.h"
+#include "uiplugin/correction/picture/preview_picture.h"
 
 // The resource file of bitmap 141, embedded at build time.
 extern const unsigned char kBuiltinPreviewBmp[];

@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "tools/qx748/cli.h"
-#include "uiplugin/correction/col_file.h"
+#include "uiplugin/correction/picture/col_file.h"
 #include "uiplugin/settings/devmode_fields.h"
 #include "uiplugin/settings/le_bytes.h"
 

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "uiplugin/correction/color_page.h"
+#include "uiplugin/correction/page/color_page.h"
 #include "uiplugin/frame/module.h"
 #include "uiplugin/resources/resource_ids.h"
 #include "uiplugin/version/version_page.h"

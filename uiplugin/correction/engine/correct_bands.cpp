@@ -13,7 +13,7 @@
 // the pass spoils, into the scratch first. A band too short for
 // that (fewer than 2 E + halo rows) goes through the scratch in chunks of
 // E rows.
-#include "uiplugin/correction/correct_bands.h"
+#include "uiplugin/correction/engine/correct_bands.h"
 
 #include <algorithm>
 #include <cstring>

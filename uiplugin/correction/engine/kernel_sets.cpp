@@ -1,7 +1,7 @@
 // The scalar and SSE2 kernel sets (this file has the build's baseline
 // flags), and the set for each Simd value.
-#include "uiplugin/correction/correction_kernels.h"
-#include "uiplugin/correction/simd_kernels.h"
+#include "uiplugin/correction/engine/correction_kernels.h"
+#include "uiplugin/correction/engine/simd_kernels.h"
 
 namespace qx::detail {
 

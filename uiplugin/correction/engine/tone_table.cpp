@@ -2,7 +2,7 @@
 // zero as the table's rules require (-33 / 2 == -16).
 #include <cstring>
 
-#include "uiplugin/correction/image_correction.h"
+#include "uiplugin/correction/engine/image_correction.h"
 
 namespace qx {
 

@@ -1,7 +1,7 @@
 // The Color correction page. The settings live in three places: the
 // controls, the PrivateDevMode being edited (through the page's context)
 // and the context's copy of the last applied settings.
-#include "uiplugin/correction/color_page.h"
+#include "uiplugin/correction/page/color_page.h"
 
 #include <commctrl.h>
 #include <commdlg.h>
@@ -12,10 +12,10 @@
 #include <cwchar>
 #include <new>
 
-#include "uiplugin/correction/col_file.h"
-#include "uiplugin/correction/picture_open.h"
-#include "uiplugin/correction/preview_picture.h"
-#include "uiplugin/correction/preview_render.h"
+#include "uiplugin/correction/picture/col_file.h"
+#include "uiplugin/correction/page/picture_open.h"
+#include "uiplugin/correction/picture/preview_picture.h"
+#include "uiplugin/correction/page/preview_render.h"
 #include "uiplugin/frame/property_sheets.h"
 #include "uiplugin/frame/unique_file.h"
 #include "uiplugin/resources/resource_ids.h"

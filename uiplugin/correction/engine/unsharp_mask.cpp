@@ -16,8 +16,8 @@
 #include <memory>
 #include <new>
 
-#include "uiplugin/correction/correction_kernels.h"
-#include "uiplugin/correction/image_correction.h"
+#include "uiplugin/correction/engine/correction_kernels.h"
+#include "uiplugin/correction/engine/image_correction.h"
 
 namespace qx {
 

@@ -1,5 +1,5 @@
 // .COL files, field by field through the settings codec.
-#include "uiplugin/correction/col_file.h"
+#include "uiplugin/correction/picture/col_file.h"
 
 #include "uiplugin/settings/le_bytes.h"
 

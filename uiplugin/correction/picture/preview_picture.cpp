@@ -1,4 +1,4 @@
-#include "uiplugin/correction/preview_picture.h"
+#include "uiplugin/correction/picture/preview_picture.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -12,7 +12,7 @@
 #include <unistd.h>
 #endif
 
-#include "uiplugin/correction/image_correction.h"
+#include "uiplugin/correction/engine/image_correction.h"
 #include "uiplugin/settings/le_bytes.h"
 
 namespace qx {

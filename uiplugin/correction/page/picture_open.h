@@ -8,7 +8,7 @@
 #endif
 #include <windows.h>
 
-#include "uiplugin/correction/picture_path.h"
+#include "uiplugin/correction/picture/picture_path.h"
 
 // The stored path `path` (NUL-terminated) opened for reading if the rules
 // allow it and the handle is a disk file; otherwise INVALID_HANDLE_VALUE and

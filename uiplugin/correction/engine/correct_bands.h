@@ -12,7 +12,7 @@
 // the picture's edges, and the filter leaves the outer rows looked up only.
 #include <cstdint>
 
-#include "uiplugin/correction/image_correction.h"
+#include "uiplugin/correction/engine/image_correction.h"
 
 namespace qx {
 

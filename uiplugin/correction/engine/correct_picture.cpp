@@ -1,6 +1,6 @@
 // The preview's sequence of corrections, and the choice of kernel set.
-#include "uiplugin/correction/correction_kernels.h"
-#include "uiplugin/correction/image_correction.h"
+#include "uiplugin/correction/engine/correction_kernels.h"
+#include "uiplugin/correction/engine/image_correction.h"
 
 namespace qx {
 

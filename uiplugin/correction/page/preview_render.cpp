@@ -1,13 +1,13 @@
 // Win32 side of the preview: file, DIB sections, bitmap 141, drawing. The
 // decisions about the file and the corrections are portable code.
-#include "uiplugin/correction/preview_render.h"
+#include "uiplugin/correction/page/preview_render.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "uiplugin/correction/image_correction.h"
-#include "uiplugin/correction/picture_open.h"
-#include "uiplugin/correction/preview_picture.h"
+#include "uiplugin/correction/engine/image_correction.h"
+#include "uiplugin/correction/page/picture_open.h"
+#include "uiplugin/correction/picture/preview_picture.h"
 #include "uiplugin/frame/gdi_owners.h"
 #include "uiplugin/frame/module.h"
 #include "uiplugin/frame/unique_file.h"

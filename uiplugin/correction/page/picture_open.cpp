@@ -1,4 +1,4 @@
-#include "uiplugin/correction/picture_open.h"
+#include "uiplugin/correction/page/picture_open.h"
 
 #include <cstring>
 #include <cwchar>

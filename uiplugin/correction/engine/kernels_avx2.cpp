@@ -2,7 +2,7 @@
 // only after the run-time check (SimdAvailable); the kernels it instantiates
 // and everything they call have internal linkage, so no AVX2 code can reach
 // other paths.
-#include "uiplugin/correction/simd_kernels.h"
+#include "uiplugin/correction/engine/simd_kernels.h"
 
 #if !defined(__AVX2__)
 #error "kernels_avx2.cpp must be built with -mavx2"

@@ -1,10 +1,10 @@
 // 24-bit bitmap files, read and written field by field, little-endian.
-#include "uiplugin/correction/bmp_image.h"
+#include "uiplugin/correction/picture/bmp_image.h"
 
 #include <cstring>
 #include <new>
 
-#include "uiplugin/correction/image_correction.h"
+#include "uiplugin/correction/engine/image_correction.h"
 #include "uiplugin/settings/le_bytes.h"
 
 namespace qx {

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "uiplugin/correction/image_correction.h"
+#include "uiplugin/correction/engine/image_correction.h"
 
 namespace qx::detail {
 

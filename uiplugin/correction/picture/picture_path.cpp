@@ -1,4 +1,4 @@
-#include "uiplugin/correction/picture_path.h"
+#include "uiplugin/correction/picture/picture_path.h"
 
 namespace qx {
 namespace {

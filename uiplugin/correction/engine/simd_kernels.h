@@ -9,8 +9,8 @@
 // live in registers at -O2 as well, not in a stack array; the helpers on
 // vector values are inlined by force, since the x64 Windows convention
 // passes each vector argument of an outlined call through memory.
-#include "uiplugin/correction/correction_kernels.h"
-#include "uiplugin/correction/simd_traits.h"
+#include "uiplugin/correction/engine/correction_kernels.h"
+#include "uiplugin/correction/engine/simd_traits.h"
 
 #define QX_VECTOR_INLINE inline __attribute__((always_inline))
 
