@@ -7,7 +7,7 @@ GoogleTest programs count their own cases (passed, failed, skipped); every
 other ctest entry counts as one case. PRESET.skipped holds the number of
 ctest entries a preset could not run on this machine: each counts as one
 skipped case, never as passed. The fuzz log and the skip-path run add one
-case each. Prints one line a stage and the closing
+case each; the degraded-mirror log one for each case it prints. Prints one line a stage and the closing
 "total: N passed, N failed, N skipped". Exits 0 when nothing failed, 3 when
 something did; any other status means the logs could not be counted.
 """
@@ -99,6 +99,15 @@ def main(argv):
         else:
             print("    [skip-path] 1 passed")
             passed += 1
+    degraded = logdir / "degraded.log"
+    if degraded.exists():
+        text = degraded.read_text(errors="replace")
+        dp = len(re.findall(r"^degraded \S+: PASSED$", text, re.M))
+        df = len(re.findall(r"^degraded \S+: FAILED", text, re.M))
+        if dp + df == 0:
+            df = 1  # the stage ran but reported no case
+        print(f"    [degraded] {dp} passed, {df} failed")
+        passed, failed = passed + dp, failed + df
     fuzz = logdir / "fuzz.log"
     if fuzz.exists():
         text = fuzz.read_text(errors="replace")

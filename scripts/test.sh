@@ -8,13 +8,17 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
-scripts/deps.sh clang libclang-rt-14-dev || exit 1
+# The x86 and ARM64 packages are groups of their own: on a degraded mirror
+# they may not install, and then that architecture's tests are skipped with
+# apt's reason (build/deps/GROUP.unavailable) while the rest runs.
+export QX_DEPS_STATE="${QX_DEPS_STATE:-$root/build/deps}"
+scripts/deps.sh --group x86 clang libclang-rt-14-dev || exit 1
 presets=(${QX_PRESETS:-native sanitize tsan win64 win32})
 jobs=$(nproc)
 status=0
 logdir="${QX_TEST_LOGDIR:-$root/build/test-logs}"
 mkdir -p "$logdir"
-rm -f "$logdir"/*.ctest.log "$logdir"/*.skipped "$logdir/fuzz.log" "$logdir/skip-path.log"
+rm -f "$logdir"/*.ctest.log "$logdir"/*.skipped "$logdir/fuzz.log" "$logdir/skip-path.log" "$logdir/degraded.log"
 for p in "${presets[@]}"; do
   echo "==> [$p] configure and build"
   if ! { cmake --preset "$p" >"$logdir/$p.configure.log" 2>&1 && cmake --build --preset "$p" -j "$jobs" >"$logdir/$p.build.log" 2>&1; }; then
@@ -24,7 +28,15 @@ for p in "${presets[@]}"; do
   grep -E "warning:" "$logdir/$p.build.log" | sort -u | head -20
   select=()
   if [ "$p" = win32 ]; then
-    if ! why=$(scripts/x86-probe "$root/build/win32/wineprefix" "$root/build/win32/tools/qx748/qx748.exe" --version); then
+    # A forced probe answer first, then what the set-up could not install.
+    if [ -z "${QX_X86_PROBE:-}" ] && [ -f "$QX_DEPS_STATE/x86.unavailable" ]; then
+      why=$(cat "$QX_DEPS_STATE/x86.unavailable"); x86=no
+    elif why=$(scripts/x86-probe "$root/build/win32/wineprefix" "$root/build/win32/tools/qx748/qx748.exe" --version); then
+      x86=yes
+    else
+      x86=no
+    fi
+    if [ $x86 = no ]; then
       skipped=$(ctest --preset win32 -N -L wine | grep -cE "^ *Test +#")
       echo "==> [win32] x86 code does not run here: $why; $skipped Wine tests not run, counted as skipped"
       echo "$skipped" >"$logdir/win32.skipped"
@@ -50,11 +62,22 @@ done
 # The path for machines without 32-bit code, taken for real on the x86 build
 # with the probe's answer forced: the why-line, only the build checks run,
 # every Wine test counted as skipped. One test case.
-if [ -z "${QX_X86_PROBE:-}" ] && [[ " ${presets[*]} " == *" win32 "* ]] && [ -f "$logdir/win32.ctest.log" ]; then
+if [ -z "${QX_X86_PROBE:-}" ] && [ "${QX_SKIP_PATH:-}" != skip ] && [[ " ${presets[*]} " == *" win32 "* ]] &&
+   [ -f "$logdir/win32.ctest.log" ]; then
   echo "==> [skip-path] win32 again with the x86 probe forced to fail"
   QX_X86_PROBE=no QX_PRESETS=win32 QX_FUZZ_SECONDS=skip QX_TEST_LOGDIR="$logdir/skip-path" \
     scripts/test.sh >"$logdir/skip-path.out" 2>&1
   echo $? >"$logdir/skip-path.rc"
+fi
+
+# The set-up on a degraded mirror, with stand-ins for apt-get and dpkg: a
+# failed index, an architecture's group that cannot install, a needed
+# package that cannot; and this command itself on the x86 build with the
+# i386 group failing. One test case each.
+if [ "${QX_SKIP_PATH:-}" != skip ] && [[ " ${presets[*]} " == *" win32 "* ]] && [ -f "$logdir/win32.ctest.log" ]; then
+  echo "==> [degraded] the set-up on a degraded package mirror (stand-in apt-get)"
+  python3 tests/build/degraded_mirror.py "$root" --with-test-run >"$logdir/degraded.log" 2>&1
+  sed 's/^/    /' "$logdir/degraded.log"
 fi
 
 # Fuzz targets over their corpora plus a short run each; every target counts

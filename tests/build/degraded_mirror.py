@@ -1,0 +1,217 @@
+#!/usr/bin/env python3
+"""The set-up on a degraded package mirror, without one: stand-in apt-get,
+dpkg and dpkg-query first on PATH answer as the real ones did on a day the
+security suite's i386 index was stale.
+
+    degraded_mirror.py ROOT [--with-test-run]
+
+Prints one line a case, "degraded CASE: PASSED" or "degraded CASE: FAILED:
+why". --with-test-run adds the case that runs scripts/test.sh on the win32
+preset (built already) with the i386 group failing, and checks its reason
+line and count line. Exits 1 when a case failed.
+"""
+import os
+import pathlib
+import re
+import subprocess
+import sys
+import tempfile
+
+# What the real apt-get printed that day.
+UPDATE_FAIL = """\
+Err:6 http://deb.debian.org/debian-security bookworm-security/main i386 Packages
+  File has unexpected size (374820 != 376004). Mirror sync in progress? [IP: 203.0.113.80 80]
+E: Failed to fetch http://deb.debian.org/debian-security/dists/bookworm-security/main/binary-i386/Packages.xz  File has unexpected size (374820 != 376004). Mirror sync in progress? [IP: 203.0.113.80 80]
+E: Some index files failed to download. They have been ignored, or old ones used instead.
+"""
+HELD_BROKEN = """\
+The following packages have unmet dependencies:
+ libwine:i386 : Depends: libgstreamer-plugins-base1.0-0:i386 (>= 1.0.0) but it is not going to be installed
+E: Unable to correct problems, you have held broken packages.
+"""
+
+FAKE_APT = r"""#!/bin/sh
+echo "apt-get $*" >> "$FAKE_DIR/calls"
+case "$1" in
+  update)
+    if [ -n "$FAKE_UPDATE_FAIL" ]; then cat "$FAKE_DIR/update_fail"; exit 100; fi
+    exit 0 ;;
+  install)
+    shift
+    pkgs=""
+    for a in "$@"; do case "$a" in -*) ;; *) pkgs="$pkgs $a" ;; esac; done
+    for p in $pkgs; do
+      for b in $FAKE_UNKNOWN; do [ "$p" = "$b" ] && { echo "E: Unable to locate package $p"; exit 100; }; done
+      for b in $FAKE_BROKEN; do [ "$p" = "$b" ] && { cat "$FAKE_DIR/held_broken"; exit 100; }; done
+    done
+    case " $* " in *" -s "*) exit 0 ;; esac
+    for p in $pkgs; do echo "$p" >> "$FAKE_DIR/db"; done
+    exit 0 ;;
+esac
+exit 0
+"""
+FAKE_DPKG_QUERY = r"""#!/bin/sh
+for p; do :; done
+grep -qxF "$p" "$FAKE_DIR/db" 2>/dev/null || exit 1
+printf 'install ok installed'
+"""
+FAKE_DPKG = r"""#!/bin/sh
+case "$1" in
+  --print-foreign-architectures) [ -f "$FAKE_DIR/i386" ] && echo i386; exit 0 ;;
+  --add-architecture) touch "$FAKE_DIR/i386"; exit 0 ;;
+esac
+exit 0
+"""
+
+CORE = ["cmake", "ninja-build", "g++", "googletest", "libgtest-dev", "libbenchmark-dev", "python3",
+        "g++-mingw-w64-x86-64-posix", "g++-mingw-w64-i686-posix", "binutils-mingw-w64-x86-64",
+        "binutils-mingw-w64-i686", "wine64", "util-linux", "clang", "libclang-rt-14-dev"]
+
+
+class Fake:
+    def __init__(self, root, installed, update_fail=False, broken=(), unknown=(), i386=True):
+        self.dir = pathlib.Path(tempfile.mkdtemp(prefix="qx-degraded-"))
+        for name, text in (("apt-get", FAKE_APT), ("dpkg-query", FAKE_DPKG_QUERY), ("dpkg", FAKE_DPKG)):
+            f = self.dir / name
+            f.write_text(text)
+            f.chmod(0o755)
+        (self.dir / "update_fail").write_text(UPDATE_FAIL)
+        (self.dir / "held_broken").write_text(HELD_BROKEN)
+        (self.dir / "db").write_text("".join(p + "\n" for p in installed))
+        if i386:
+            (self.dir / "i386").touch()
+        self.state = self.dir / "state"
+        self.env = dict(os.environ, PATH=f"{self.dir}:{os.environ['PATH']}", FAKE_DIR=str(self.dir),
+                        FAKE_UPDATE_FAIL="1" if update_fail else "", FAKE_BROKEN=" ".join(broken),
+                        FAKE_UNKNOWN=" ".join(unknown), QX_DEPS_STATE=str(self.state),
+                        QX_APT_RETRY_PAUSE="0")
+        self.root = root
+
+    def deps(self, *args):
+        r = subprocess.run([str(self.root / "scripts/deps.sh"), *args], env=self.env,
+                           capture_output=True, text=True, timeout=120)
+        return r.returncode, r.stdout + r.stderr
+
+    def calls(self):
+        p = self.dir / "calls"
+        return p.read_text().splitlines() if p.exists() else []
+
+    def unavailable(self, group):
+        p = self.state / f"{group}.unavailable"
+        return p.read_text().strip() if p.exists() else None
+
+
+def case_index_fails_all_install(root):
+    f = Fake(root, CORE, update_fail=True)
+    rc, out = f.deps("--group", "x86", "clang", "libclang-rt-14-dev")
+    updates = sum(1 for c in f.calls() if c == "apt-get update -q")
+    problems = []
+    if rc != 0:
+        problems.append(f"exit {rc}")
+    if updates != 3:
+        problems.append(f"{updates} update tries, expected 3")
+    if "going on with the indexes there are" not in out or "Mirror sync in progress?" not in out:
+        problems.append("no line naming the failed index")
+    if f.unavailable("x86") is not None:
+        problems.append("x86 group marked unavailable though it installed")
+    if "wine32:i386" not in (f.dir / "db").read_text().split():
+        problems.append("wine32:i386 not installed")
+    return problems
+
+
+def case_i386_group_broken(root):
+    f = Fake(root, [p for p in CORE if p != "wine64"], update_fail=True, broken=["wine32:i386"])
+    rc, out = f.deps("--group", "x86", "clang", "libclang-rt-14-dev")
+    why = f.unavailable("x86") or ""
+    problems = []
+    if rc != 0:
+        problems.append(f"exit {rc}: {out[-300:]}")
+    if "wine64" not in (f.dir / "db").read_text().split():
+        problems.append("the 64-bit package was not installed")
+    if not why.startswith("wine32:i386 could not be installed: Unable to correct problems, you have held broken packages."):
+        problems.append(f"reason {why!r}")
+    if "libwine:i386 : Depends:" not in why or "Mirror sync in progress?" not in why or "[IP:" in why:
+        problems.append(f"reason lacks apt's dependency or index line: {why!r}")
+    if "\n" in why:
+        problems.append("reason is more than one line")
+    return problems
+
+
+def case_core_missing(root):
+    f = Fake(root, [p for p in CORE if p != "cmake"], update_fail=True, unknown=["cmake"])
+    rc, out = f.deps("--group", "x86", "clang")
+    problems = []
+    if rc == 0:
+        problems.append("exit 0 with a needed package missing")
+    m = re.search(r"^deps\.sh: FAILED: needed packages could not be installed: (.*) \(apt: (.*)\)$", out, re.M)
+    if not m or m.group(1) != "cmake" or "Unable to locate package cmake" not in m.group(2):
+        problems.append("no line naming cmake and apt's reason")
+    if any("wine32" in c for c in f.calls()):
+        problems.append("went on to the x86 group after a needed package failed")
+    return problems
+
+
+def case_nothing_missing(root):
+    f = Fake(root, CORE + ["wine32:i386"], update_fail=True)
+    rc, out = f.deps("--group", "x86", "clang", "libclang-rt-14-dev")
+    problems = []
+    if rc != 0:
+        problems.append(f"exit {rc}")
+    if f.calls():
+        problems.append("called apt-get with nothing to install: " + "; ".join(f.calls()))
+    return problems
+
+
+def case_test_run(root):
+    """The README's test command on the win32 preset with the i386 group
+    failing: its reason line and its count line."""
+    f = Fake(root, CORE, update_fail=True, broken=["wine32:i386"])
+    logdir = f.dir / "logs"
+    env = dict(f.env, QX_PRESETS="win32", QX_FUZZ_SECONDS="skip", QX_SKIP_PATH="skip",
+               QX_TEST_LOGDIR=str(logdir))
+    env.pop("QX_X86_PROBE", None)
+    r = subprocess.run([str(root / "scripts/test.sh")], env=env, capture_output=True, text=True, timeout=1800)
+    out = r.stdout + r.stderr
+    problems = []
+    if r.returncode != 0:
+        problems.append(f"exit {r.returncode}")
+    m = re.search(r"^==> \[win32\] x86 code does not run here: wine32:i386 could not be installed: "
+                  r"Unable to correct problems, you have held broken packages\..*; (\d+) Wine tests not run, "
+                  r"counted as skipped$", out, re.M)
+    if not m:
+        problems.append("no reason line giving apt's reason")
+    listed = subprocess.run(["ctest", "--preset", "win32", "-N", "-L", "wine"], cwd=root,
+                            capture_output=True, text=True).stdout
+    wine_tests = len(re.findall(r"^ *Test +#", listed, re.M))
+    t = re.search(r"^total: (\d+) passed, (\d+) failed, (\d+) skipped$", out, re.M)
+    if not t:
+        problems.append("no count line")
+    elif int(t.group(2)) != 0 or int(t.group(1)) == 0 or int(t.group(3)) != wine_tests or wine_tests == 0:
+        problems.append(f"count line {t.group(0)!r}, expected {wine_tests} skipped")
+    if m and int(m.group(1)) != wine_tests:
+        problems.append(f"reason line says {m.group(1)} tests, ctest lists {wine_tests}")
+    return problems
+
+
+def main(argv):
+    root = pathlib.Path(argv[1]).resolve()
+    cases = [case_index_fails_all_install, case_i386_group_broken, case_core_missing, case_nothing_missing]
+    if "--with-test-run" in argv:
+        cases.append(case_test_run)
+    failed = 0
+    for case in cases:
+        name = case.__name__[len("case_"):]
+        try:
+            problems = case(root)
+        except Exception as e:  # a case that cannot run has failed
+            problems = [f"{type(e).__name__}: {e}"]
+        if problems:
+            failed += 1
+            print(f"degraded {name}: FAILED: " + "; ".join(problems))
+        else:
+            print(f"degraded {name}: PASSED")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
