@@ -7,7 +7,8 @@ GoogleTest programs count their own cases (passed, failed, skipped); every
 other ctest entry counts as one case. PRESET.skipped holds the number of
 ctest entries a preset could not run on this machine: each counts as one
 skipped case, never as passed. The fuzz log and the skip-path run add one
-case each; the degraded-mirror log one for each case it prints. Prints one line a stage and the closing
+case each; the degraded-mirror log and the same-bytes table one for each
+case they print. Prints one line a stage and the closing
 "total: N passed, N failed, N skipped". Exits 0 when nothing failed, 3 when
 something did; any other status means the logs could not be counted.
 """
@@ -99,6 +100,12 @@ def main(argv):
         else:
             print("    [skip-path] 1 passed")
             passed += 1
+    same = logdir / "same-bytes.log"
+    if same.exists():
+        m = re.search(r"^same bytes: (\d+) passed, (\d+) failed$", same.read_text(errors="replace"), re.M)
+        sp, sf = (int(m.group(1)), int(m.group(2))) if m else (0, 1)
+        print(f"    [same-bytes] {sp} passed, {sf} failed")
+        passed, failed = passed + sp, failed + sf
     degraded = logdir / "degraded.log"
     if degraded.exists():
         text = degraded.read_text(errors="replace")

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Runs every test: native, ASan + UBSan, ThreadSanitizer on the threaded
-# correction, Windows x64 under Wine, Windows x86 under 32-bit Wine (where
-# this machine runs 32-bit code; elsewhere only the x86 build checks run and
-# the rest is counted as skipped). Ends with one
-# "total: N passed, N failed, N skipped" line that counts the individual
-# test cases of all runs; the run fails if that count cannot be made.
+# correction, the portable suite on Linux aarch64 under qemu-user, Windows
+# x64 under Wine, Windows x86 under 32-bit Wine and Windows ARM64 under arm64
+# Wine through qemu-user (each where this machine runs that code; elsewhere
+# only the build's checks run and the rest is counted as skipped, with one
+# line saying why), then every qx748 program on one table of cases, byte for
+# byte. Ends with one "total: N passed, N failed, N skipped" line that counts
+# the individual test cases of all runs; the run fails if that count cannot
+# be made.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -12,14 +15,40 @@ root=$(pwd)
 # they may not install, and then that architecture's tests are skipped with
 # apt's reason (build/deps/GROUP.unavailable) while the rest runs.
 export QX_DEPS_STATE="${QX_DEPS_STATE:-$root/build/deps}"
-scripts/deps.sh --group x86 clang libclang-rt-14-dev || exit 1
-presets=(${QX_PRESETS:-native sanitize tsan win64 win32})
+scripts/deps.sh --group x86 --group arm64 clang libclang-rt-14-dev || exit 1
+presets=(${QX_PRESETS:-native sanitize tsan linux-arm64 win64 win32 winarm64})
 jobs=$(nproc)
 status=0
 logdir="${QX_TEST_LOGDIR:-$root/build/test-logs}"
 mkdir -p "$logdir"
-rm -f "$logdir"/*.ctest.log "$logdir"/*.skipped "$logdir/fuzz.log" "$logdir/skip-path.log" "$logdir/degraded.log"
+rm -f "$logdir"/*.ctest.log "$logdir"/*.skipped "$logdir"/*.runs "$logdir/fuzz.log" "$logdir/skip-path.log" \
+  "$logdir/degraded.log" "$logdir/same-bytes.log"
+
+entries() {  # the number of ctest entries of a configured preset [label]
+  ctest --preset "$1" -N ${2:+-L "$2"} 2>/dev/null | grep -cE "^ *Test +#"
+}
+# A preset that cannot be built here: every test it has (the suite it
+# shares with SUITE, when it has no build to ask) counted as skipped.
+skip_preset() {  # preset suite why
+  local n
+  n=$(entries "$2"); [ "${n:-0}" -gt 0 ] || n=1
+  echo "==> [$1] not built here: $3; $n tests not run, counted as skipped"
+  echo "$n" >"$logdir/$1.skipped"
+  : >"$logdir/$1.ctest.log"
+}
+wine_arch() { case "$1" in win64) echo win64 ;; win32) echo win32 ;; winarm64) echo arm64 ;; esac; }
+
 for p in "${presets[@]}"; do
+  case "$p" in
+    linux-arm64|winarm64)
+      if [ -f "$QX_DEPS_STATE/arm64.unavailable" ]; then
+        suite=native; [ "$p" = winarm64 ] && suite=win64
+        skip_preset "$p" "$suite" "$(cat "$QX_DEPS_STATE/arm64.unavailable")"; continue
+      fi ;;
+  esac
+  if [ "$p" = winarm64 ] && ! zig_out=$(scripts/zig-install 2>&1); then
+    skip_preset "$p" win64 "Zig could not be installed: $(tail -1 <<<"$zig_out")"; continue
+  fi
   echo "==> [$p] configure and build"
   if ! { cmake --preset "$p" >"$logdir/$p.configure.log" 2>&1 && cmake --build --preset "$p" -j "$jobs" >"$logdir/$p.build.log" 2>&1; }; then
     tail -40 "$logdir/$p.configure.log" "$logdir/$p.build.log" 2>/dev/null
@@ -41,6 +70,18 @@ for p in "${presets[@]}"; do
       echo "==> [win32] x86 code does not run here: $why; $skipped Wine tests not run, counted as skipped"
       echo "$skipped" >"$logdir/win32.skipped"
       select=(-LE wine)
+    else
+      : >"$logdir/win32.runs"
+    fi
+  fi
+  if [ "$p" = winarm64 ]; then
+    if why=$(scripts/arm64-probe "$root/build/winarm64/wineprefix" "$root/build/winarm64/tools/qx748/qx748.exe" --version); then
+      : >"$logdir/winarm64.runs"
+    else
+      skipped=$(entries winarm64 wine)
+      echo "==> [winarm64] ARM64 code does not run here: $why; $skipped Wine tests not run, counted as skipped"
+      echo "$skipped" >"$logdir/winarm64.skipped"
+      select=(-LE wine)
     fi
   fi
   echo "==> [$p] run tests"
@@ -53,11 +94,32 @@ for p in "${presets[@]}"; do
     status=1
   fi
   case "$p" in
-    win64|win32)
-      scripts/wine-run --arch "$p" --prefix "$root/build/$p/wineprefix" --stop
-      QX_WINE_DPI=144 scripts/wine-run --arch "$p" --prefix "$root/build/$p/wineprefix" --stop ;;
+    win64|win32|winarm64)
+      scripts/wine-run --arch "$(wine_arch "$p")" --prefix "$root/build/$p/wineprefix" --stop
+      QX_WINE_DPI=144 scripts/wine-run --arch "$(wine_arch "$p")" --prefix "$root/build/$p/wineprefix" --stop ;;
   esac
+  case "$p" in native|win64|linux-arm64) : >"$logdir/$p.runs" ;; esac
 done
+
+# Every qx748 program built and runnable here on one table of cases: exit
+# status, output and files byte for byte. One test case a table row.
+if [ -f "$logdir/native.runs" ]; then
+  echo "==> [same-bytes] the qx748 programs of every architecture on one table"
+  run="$root/scripts/wine-run"
+  builds=("linux-x86-64=$root/build/native/tools/qx748/qx748")
+  add() {  # preset name command
+    if [ -f "$logdir/$1.runs" ]; then builds+=("$2=$3"); else echo "    $2 not compared: [$1] did not run here"; fi
+  }
+  add linux-arm64 linux-aarch64 "qemu-aarch64-static -L /usr/aarch64-linux-gnu $root/build/linux-arm64/tools/qx748/qx748"
+  add win64 x64 "$run --arch win64 --prefix $root/build/win64/wineprefix $root/build/win64/tools/qx748/qx748.exe"
+  add win32 x86 "$run --arch win32 --prefix $root/build/win32/wineprefix $root/build/win32/tools/qx748/qx748.exe"
+  add winarm64 arm64 "$run --arch arm64 --prefix $root/build/winarm64/wineprefix $root/build/winarm64/tools/qx748/qx748.exe"
+  python3 tests/tools/same_bytes.py "${builds[@]}" >"$logdir/same-bytes.log" 2>&1
+  grep -E "DIFFERS|^same bytes:" "$logdir/same-bytes.log" | sed 's/^/    /'
+  for p in win64 win32 winarm64; do
+    [ -f "$logdir/$p.runs" ] && scripts/wine-run --arch "$(wine_arch "$p")" --prefix "$root/build/$p/wineprefix" --stop
+  done
+fi
 
 # The path for machines without 32-bit code, taken for real on the x86 build
 # with the probe's answer forced: the why-line, only the build checks run,
