@@ -1,16 +1,26 @@
 #!/usr/bin/env bash
 # Builds the release configurations and lays out the drop in dist/:
 #   dist/x64/  QX748UI.dll QX748SP.dll     dist/x86/  the same, 32-bit
-#   dist/tools/ qx748.exe (x64), x86/qx748.exe and qx748 (Linux)
+#   dist/arm64/ the same for Windows ARM64 (Zig)
+#   dist/tools/ qx748.exe (x64), x86/qx748.exe, arm64/qx748.exe, qx748
+#               (Linux x86-64) and linux-aarch64/qx748
 #   dist/SHA256SUMS, dist/THIRD-PARTY-NOTICES.md
 # then checks the tree (machine types, exports, imports, versions, sums)
-# and that the three command-line tools give the same bytes on one table of
-# cases (x64 and x86 under Wine, where this machine runs them).
+# and that the command-line tools give the same bytes on one table of
+# cases (x64, x86 and ARM64 under Wine, the aarch64 one under qemu-user,
+# where this machine runs them).
 #   scripts/dist.sh            (QX_JOBS=N to limit parallel compiles)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
-scripts/deps.sh python3
+export QX_DEPS_STATE="${QX_DEPS_STATE:-$root/build/deps}"
+scripts/deps.sh --group arm64 python3
+# The drop is whole or not made: no ARM64 part, no drop.
+if [ -f "$QX_DEPS_STATE/arm64.unavailable" ]; then
+  echo "==> The ARM64 part cannot be built here: $(cat "$QX_DEPS_STATE/arm64.unavailable")" >&2
+  exit 1
+fi
+scripts/zig-install >/dev/null
 jobs=${QX_JOBS:-$(nproc)}
 logs="$root/build/release-logs"
 mkdir -p "$logs"
@@ -37,20 +47,26 @@ build() {  # name toolchain-or-empty target...
 build x64 mingw-w64-x86_64.cmake QX748UI QX748SP qx748
 build x86 mingw-w64-i686.cmake QX748UI QX748SP qx748
 build linux "" qx748
+build arm64 zig-aarch64-windows.cmake QX748UI QX748SP qx748
+build linux-aarch64 linux-aarch64.cmake qx748
 
 echo "==> Laying out dist/"
 dist="$root/dist"
 rm -rf "$dist"
-mkdir -p "$dist/x64" "$dist/x86" "$dist/tools/x86"
-for arch in x64 x86; do
+mkdir -p "$dist/x64" "$dist/x86" "$dist/arm64" "$dist/tools/x86" "$dist/tools/arm64" "$dist/tools/linux-aarch64"
+for arch in x64 x86 arm64; do
   cp "$root/build/release-$arch/uiplugin/QX748UI.dll" "$root/build/release-$arch/setup/QX748SP.dll" "$dist/$arch/"
 done
 cp "$root/build/release-x64/tools/qx748/qx748.exe" "$root/build/release-linux/tools/qx748/qx748" "$dist/tools/"
 cp "$root/build/release-x86/tools/qx748/qx748.exe" "$dist/tools/x86/"
+cp "$root/build/release-arm64/tools/qx748/qx748.exe" "$dist/tools/arm64/"
+cp "$root/build/release-linux-aarch64/tools/qx748/qx748" "$dist/tools/linux-aarch64/"
 # Symbols are not part of the drop.
 x86_64-w64-mingw32-strip "$dist"/x64/*.dll "$dist/tools/qx748.exe"
 i686-w64-mingw32-strip "$dist"/x86/*.dll "$dist/tools/x86/qx748.exe"
 strip "$dist/tools/qx748"
+llvm-strip-14 "$dist"/arm64/*.dll "$dist/tools/arm64/qx748.exe"
+aarch64-linux-gnu-strip "$dist/tools/linux-aarch64/qx748"
 
 attribution="$root/uiplugin/resources/builtin-preview.ATTRIBUTION.md"
 # The body of the "## Credit line" section, up to the next heading.
@@ -73,7 +89,7 @@ fi
 echo "==> Checking dist/"
 python3 "$root/tools/dist/check_dist.py" "$dist" --credit "$attribution"
 
-echo "==> The drop's three qx748 programs on the same cases"
+echo "==> The drop's qx748 programs on the same cases"
 run="$root/scripts/wine-run"
 builds=("linux=$dist/tools/qx748" "x64=$run --arch win64 --prefix $root/build/release-x64/wineprefix $dist/tools/qx748.exe")
 if why=$(scripts/x86-probe "$root/build/release-x86/wineprefix" "$dist/tools/x86/qx748.exe" --version); then
@@ -81,9 +97,16 @@ if why=$(scripts/x86-probe "$root/build/release-x86/wineprefix" "$dist/tools/x86
 else
   echo "    x86 not compared (x86 code does not run here: $why)"
 fi
+builds+=("linux-aarch64=qemu-aarch64-static -L /usr/aarch64-linux-gnu $dist/tools/linux-aarch64/qx748")
+if why=$(scripts/arm64-probe "$root/build/release-arm64/wineprefix" "$dist/tools/arm64/qx748.exe" --version); then
+  builds+=("arm64=$run --arch arm64 --prefix $root/build/release-arm64/wineprefix $dist/tools/arm64/qx748.exe")
+else
+  echo "    arm64 not compared (ARM64 code does not run here: $why)"
+fi
 python3 "$root/tests/tools/same_bytes.py" "${builds[@]}" >"$logs/same-bytes.log" 2>&1 ||
   { cat "$logs/same-bytes.log"; echo "==> The drop's tools DIFFER"; exit 1; }
 tail -1 "$logs/same-bytes.log"
 "$run" --arch win64 --prefix "$root/build/release-x64/wineprefix" --stop
 "$run" --arch win32 --prefix "$root/build/release-x86/wineprefix" --stop
+"$run" --arch arm64 --prefix "$root/build/release-arm64/wineprefix" --stop
 echo "==> Release drop is in $dist ($((SECONDS - start)) s)"
