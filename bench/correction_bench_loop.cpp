@@ -71,7 +71,10 @@ int main(int argc, char **argv) {
 
     const qx::detail::Simd simd = qx::detail::BestSimd();
     std::printf("kernels: %s; %s-bit build; each time the minimum of %d repeats of at least %.0f ms\n",
-                simd == qx::detail::Simd::kAvx2 ? "avx2" : simd == qx::detail::Simd::kSse2 ? "sse2" : "scalar",
+                simd == qx::detail::Simd::kAvx2   ? "avx2"
+                : simd == qx::detail::Simd::kSse2 ? "sse2"
+                : simd == qx::detail::Simd::kNeon ? "neon"
+                                                  : "scalar",
                 sizeof(void *) == 8 ? "64" : "32", repeats, minSeconds * 1e3);
 
     const std::vector<Case> cases = qx::bench::Cases();
