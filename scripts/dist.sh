@@ -97,7 +97,7 @@ if why=$(scripts/x86-probe "$root/build/release-x86/wineprefix" "$dist/tools/x86
 else
   echo "    x86 not compared (x86 code does not run here: $why)"
 fi
-builds+=("linux-aarch64=qemu-aarch64-static -L /usr/aarch64-linux-gnu $dist/tools/linux-aarch64/qx748")
+builds+=("linux-aarch64=/usr/bin/qemu-aarch64-static -L /usr/aarch64-linux-gnu $dist/tools/linux-aarch64/qx748")
 if why=$(scripts/arm64-probe "$root/build/release-arm64/wineprefix" "$dist/tools/arm64/qx748.exe" --version); then
   builds+=("arm64=$run --arch arm64 --prefix $root/build/release-arm64/wineprefix $dist/tools/arm64/qx748.exe")
 else

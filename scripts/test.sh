@@ -110,7 +110,7 @@ if [ -f "$logdir/native.runs" ]; then
   add() {  # preset name command
     if [ -f "$logdir/$1.runs" ]; then builds+=("$2=$3"); else echo "    $2 not compared: [$1] did not run here"; fi
   }
-  add linux-arm64 linux-aarch64 "qemu-aarch64-static -L /usr/aarch64-linux-gnu $root/build/linux-arm64/tools/qx748/qx748"
+  add linux-arm64 linux-aarch64 "/usr/bin/qemu-aarch64-static -L /usr/aarch64-linux-gnu $root/build/linux-arm64/tools/qx748/qx748"
   add win64 x64 "$run --arch win64 --prefix $root/build/win64/wineprefix $root/build/win64/tools/qx748/qx748.exe"
   add win32 x86 "$run --arch win32 --prefix $root/build/win32/wineprefix $root/build/win32/tools/qx748/qx748.exe"
   add winarm64 arm64 "$run --arch arm64 --prefix $root/build/winarm64/wineprefix $root/build/winarm64/tools/qx748/qx748.exe"
