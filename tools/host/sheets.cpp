@@ -370,7 +370,8 @@ void CheckPageInView(Transcript &log, HWND sheet, const char *pageName) {
                  Format("%u of %d controls outside the visible %ld x %ld pixels",
                         static_cast<unsigned>(outside.size()), controls, width, height));
     for (const std::string &line : outside) log.Note("%s", line.c_str());
-    if (controls == 0 || !outside.empty()) log.Violation("every control of %s lies in its visible area", pageName);
+    if (controls == 0) log.Violation("%s shows no controls", pageName);
+    if (!outside.empty()) log.Violation("every control of %s lies in its visible area", pageName);
 }
 
 // The platform's sheet: a top-level dialog of this thread that answers as
