@@ -1,7 +1,8 @@
 # Runs qx748host --script (both property sheets, driven by the host) and
 # checks its transcript: the pages and their handles, the page's result
 # reported for its own handle on Apply, the common UI's Apply callback
-# marking the record, and the scripted settings in the final record.
+# marking the record, every control of each page in view, and the scripted
+# settings in the final record.
 # FRAME=platform runs the sheets in the platform's CommonPropertySheetUIW
 # (--platform) and checks, in addition, the reasons the platform sent and
 # that the pages went through the platform's own add-page call.
@@ -12,7 +13,7 @@ if(FRAME STREQUAL "platform")
   set(platform_args --platform)
 endif()
 execute_process(COMMAND ${emulator} ${HOST} ${platform_args} --script ${PLUGIN}
-                OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc TIMEOUT 150)
+                OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc TIMEOUT 540)
 message("${out}")
 set(failures "")
 function(expect what regex)
@@ -82,6 +83,12 @@ else()
   expect("the sheet's result passed on" "DocumentPropertySheets\\(PROPSHEETUI_REASON_SET_RESULT\\) +-> S_OK, Result 1 for sheet result 1")
   expect("document DESTROY" "DocumentPropertySheets\\(PROPSHEETUI_REASON_DESTROY\\) +-> S_OK, Result 1")
 endif()
+
+# Each page shown whole: every control inside what the sheet leaves visible
+# of the page (at the screen's DPI; the *_dpi144 runs take 144).
+foreach(page "the Color correction page" "the Version page")
+  expect("${page}: every control in view" "${page} in view +-> yes, all [1-9][0-9]* controls inside")
+endforeach()
 
 # The record after both sheets: what the script changed, and nothing else.
 foreach(field "brightness +3" "contrast +0" "saturation +5" "cyanRed +0" "sharpness +0" "unsharpMask +1"

@@ -1,5 +1,5 @@
-// Dialog template 120 and the page's icons and strips as compiled into the
-// real QX748UI.dll, read back from its resources.
+// Dialog templates 120 and 106 and the Color correction page's icons and
+// strips as compiled into the real QX748UI.dll, read back from its resources.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -197,6 +197,92 @@ TEST(PageTemplate, Dialog120HasEveryItemInOrder) {
         if (want.id == 1003 || want.id == 1028) {
             EXPECT_TRUE(itemStyle & BS_PUSHLIKE);
         }
+    }
+}
+
+// Template 106, the Version page: every item a left-aligned static text.
+struct VersionItem {
+    int32_t id;
+    const wchar_t *text;  // null: the product line, from the version header
+    bool visible;
+    short x, y, cx, cy;
+};
+
+const VersionItem kVersionItems[] = {
+    {-1, nullptr, true, 29, 26, 144, 10},
+    {-1, L"", true, 27, 62, 160, 2},
+    {-1, L"Windows (R) 2000/XP", true, 29, 68, 79, 12},
+    {1030, L"Printer Driver", true, 29, 80, 157, 12},
+    {-1, L"QX748.GPD", true, 29, 98, 60, 12},
+    {111, L"", true, 89, 98, 64, 12},
+    {-1, L"QX748UI.DLL", true, 29, 110, 60, 12},
+    {112, L"", true, 89, 110, 64, 12},
+    {-1, L"QX748UD.DLL", true, 29, 122, 60, 12},
+    {113, L"", true, 89, 122, 64, 12},
+    {-1, L"QX748LM.DLL", true, 29, 134, 60, 12},
+    {114, L"", true, 89, 134, 64, 12},
+    {1031, L"Gamma Table", false, 29, 158, 60, 12},
+    {115, L"", true, 86, 158, 170, 23},
+    {-1, L"QX748 Imaging Systems", true, 29, 12, 152, 12},
+    {1029, L"https://qx748.test/", true, 59, 38, 110, 9},
+    {1032, L"mailto:info@qx748.test", true, 59, 50, 110, 9},
+    {-1, L"URL", true, 30, 38, 23, 10},
+    {-1, L"Mail", true, 30, 50, 23, 10},
+    {-1, L"QX748Print.dll", true, 29, 147, 60, 12},
+    {116, L"", true, 89, 147, 64, 12},
+};
+
+// The sheet makes room for a page in dialog units of its own font, 8-point
+// MS Shell Dlg (and Windows in the page's font only for DS_SHELLFONT pages):
+// the page is laid out in that same font, or its lower rows fall outside.
+TEST(PageTemplate, Dialog106IsLaidOutInTheSheetsFont) {
+    auto &lib = qxtest::PluginLibrary::Get();
+    ASSERT_TRUE(lib.loaded());
+    size_t size = 0;
+    const unsigned char *data = Resource(lib.module, RT_DIALOG, 106, &size);
+    ASSERT_NE(nullptr, data);
+    Reader r(data, size);
+    ASSERT_EQ(1, r.get<uint16_t>());
+    ASSERT_EQ(0xFFFF, r.get<uint16_t>());  // extended template
+    r.get<uint32_t>();
+    r.get<uint32_t>();
+    const uint32_t style = r.get<uint32_t>();
+    EXPECT_EQ(DWORD(WS_CHILD | WS_CAPTION | WS_DISABLED | DS_SHELLFONT),
+              style & (WS_CHILD | WS_POPUP | WS_CAPTION | WS_DISABLED | DS_SHELLFONT));
+    const uint16_t count = r.get<uint16_t>();
+    r.get<int16_t>();
+    r.get<int16_t>();
+    EXPECT_EQ(263, r.get<int16_t>());
+    EXPECT_EQ(188, r.get<int16_t>());
+    EXPECT_EQ(L"", r.nameOrOrdinal());  // menu
+    EXPECT_EQ(L"", r.nameOrOrdinal());  // class
+    EXPECT_EQ(L"Version", r.nameOrOrdinal());
+    EXPECT_EQ(8, r.get<uint16_t>());
+    r.get<uint16_t>();
+    r.get<uint16_t>();
+    EXPECT_EQ(L"MS Shell Dlg", r.nameOrOrdinal());
+    ASSERT_EQ(sizeof kVersionItems / sizeof kVersionItems[0], count);
+
+    for (const VersionItem &want : kVersionItems) {
+        SCOPED_TRACE(testing::Message() << "item " << (&want - kVersionItems) << " id " << want.id);
+        r.alignDword();
+        r.get<uint32_t>();
+        r.get<uint32_t>();
+        const uint32_t itemStyle = r.get<uint32_t>();
+        const int16_t x = r.get<int16_t>(), y = r.get<int16_t>(), cx = r.get<int16_t>(), cy = r.get<int16_t>();
+        const int32_t id = r.get<int32_t>();
+        const std::wstring cls = ClassName(r.nameOrOrdinal());
+        const std::wstring text = r.nameOrOrdinal();
+        r.skip(r.get<uint16_t>());
+        ASSERT_TRUE(r.inside());
+        EXPECT_EQ(want.id, id);
+        EXPECT_EQ(std::wstring(ST), cls);
+        if (want.text != nullptr) EXPECT_EQ(std::wstring(want.text), text);
+        EXPECT_EQ(want.visible, (itemStyle & WS_VISIBLE) != 0);
+        EXPECT_EQ(want.x, x);
+        EXPECT_EQ(want.y, y);
+        EXPECT_EQ(want.cx, cx);
+        EXPECT_EQ(want.cy, cy);
     }
 }
 

@@ -5,7 +5,8 @@
 //   qx748host.exe [--platform] [MODE] [PATH\QX748UI.dll]   (default: next to this program)
 // MODE: none, the calls of a driver UI that opens no sheet; --document or
 // --printer, that sheet on the screen for a person, the record printed when
-// it closes; --script, both sheets run by the host (controls set, Apply);
+// it closes; --script, both sheets run by the host (controls set, Apply,
+// every control of each page checked to lie in the page's visible area);
 // --screenshot DIR, the same with pictures of both sheets in DIR.
 // --platform: the sheets run in the platform's CommonPropertySheetUIW
 // (compstui.dll) instead of the host's own stand-in for it.
@@ -44,7 +45,8 @@ void PrintUsage() {
                 "                     [PATH\\QX748UI.dll]\n"
                 "Drives the plug-in through the printer driver UI's calls and prints a transcript.\n"
                 "  --document, --printer  show that property sheet; the record is printed when it closes\n"
-                "  --script               run both sheets with scripted changes and Apply, no window needed\n"
+                "  --script               run both sheets with scripted changes and Apply, no window needed;\n"
+                "                         a page control out of the page's visible area is a violation\n"
                 "  --screenshot DIR       the same, writing color-correction.png and version.png to DIR\n"
                 "  --platform             run the sheets in the platform's CommonPropertySheetUIW\n"
                 "                         (compstui.dll) rather than the host's own; needs a sheet mode\n");

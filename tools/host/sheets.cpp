@@ -330,6 +330,50 @@ std::wstring WindowText(HWND window) {
     return text;
 }
 
+// Every control of the sheet's current page must lie where it can be seen:
+// inside the page's client area and the tab control's display area. A page
+// measured in another font than the one it is laid out in reaches past
+// them, and the sheet cuts its last rows off.
+void CheckPageInView(Transcript &log, HWND sheet, const char *pageName) {
+    HWND page = PropSheet_GetCurrentPageHwnd(sheet);
+    HWND tab = PropSheet_GetTabControl(sheet);
+    RECT pageArea, tabArea, sheetArea, visible;
+    if (page == nullptr || tab == nullptr || !GetClientRect(page, &pageArea) || !GetClientRect(tab, &tabArea) ||
+        !GetClientRect(sheet, &sheetArea)) {
+        log.Violation("%s and the sheet's tab control must be there to be seen", pageName);
+        return;
+    }
+    TabCtrl_AdjustRect(tab, FALSE, &tabArea);
+    MapWindowPoints(page, nullptr, reinterpret_cast<POINT *>(&pageArea), 2);
+    MapWindowPoints(tab, nullptr, reinterpret_cast<POINT *>(&tabArea), 2);
+    MapWindowPoints(sheet, nullptr, reinterpret_cast<POINT *>(&sheetArea), 2);
+    IntersectRect(&visible, &pageArea, &tabArea);
+    IntersectRect(&visible, &visible, &sheetArea);
+    int controls = 0;
+    std::vector<std::string> outside;
+    for (HWND child = GetWindow(page, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+        ++controls;
+        RECT r;
+        GetWindowRect(child, &r);
+        if (r.left >= visible.left && r.top >= visible.top && r.right <= visible.right && r.bottom <= visible.bottom)
+            continue;
+        outside.push_back(Format("control %d \"%s\" at (%ld,%ld)-(%ld,%ld) lies outside", GetDlgCtrlID(child),
+                                 Utf8(WindowText(child).c_str()).c_str(), r.left - visible.left, r.top - visible.top,
+                                 r.right - visible.left, r.bottom - visible.top));
+    }
+    const long width = visible.right - visible.left, height = visible.bottom - visible.top;
+    if (outside.empty())
+        log.Call(Format("%s in view", pageName).c_str(), "yes",
+                 Format("all %d controls inside the visible %ld x %ld pixels", controls, width, height));
+    else
+        log.Call(Format("%s in view", pageName).c_str(), "no",
+                 Format("%u of %d controls outside the visible %ld x %ld pixels",
+                        static_cast<unsigned>(outside.size()), controls, width, height));
+    for (const std::string &line : outside) log.Note("%s", line.c_str());
+    if (controls == 0) log.Violation("%s shows no controls", pageName);
+    if (!outside.empty()) log.Violation("every control of %s lies in its visible area", pageName);
+}
+
 // The platform's sheet: a top-level dialog of this thread that answers as
 // a property sheet does.
 BOOL CALLBACK FindSheetWindow(HWND window, LPARAM found) {
@@ -450,6 +494,7 @@ void SheetScenes::ScriptDocument(HWND window, HostSheet &sheet, const SheetRun &
     Pump(window);
     log_.Call("script: brightness 3, saturation 5, unsharp mask on", "done");
     Settle(window);
+    CheckPageInView(log_, window, "the Color correction page");
     if (!run.screenshotDir.empty()) SaveScreenshot(log_, window, run.screenshotDir, L"color-correction.png");
     const size_t before = sheet.setResults.size();
     LRESULT applied = PropSheet_Apply(window);
@@ -590,6 +635,7 @@ void SheetScenes::RunHostFrame(const SheetPlan &plan, const SheetRun &run, HostS
                 ScriptDocument(window, sheet, run, outcome);
             } else {
                 Settle(window);
+                CheckPageInView(log_, window, plan.pageName);
                 if (!run.screenshotDir.empty()) SaveScreenshot(log_, window, run.screenshotDir, plan.screenshot);
             }
             DestroyWindow(window);
@@ -760,6 +806,7 @@ void SheetScenes::DriveSheet(PlatformCall &call) {
         ScriptDocument(window, sheet, *call.run, outcome);
     } else {
         Settle(window);
+        CheckPageInView(log_, window, call.plan->pageName);
         if (!call.run->screenshotDir.empty()) SaveScreenshot(log_, window, call.run->screenshotDir, call.plan->screenshot);
     }
     // Closed as a person closes it: the OK button.
