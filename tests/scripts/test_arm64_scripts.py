@@ -77,5 +77,35 @@ with tempfile.TemporaryDirectory() as tmp:
     check("wine-run stop with no root", rc == 0 and not os.path.exists(os.path.join(missing_root, "usr")),
           f"exit {rc}, stderr {err!r}")
 
+    # A made root (as far as the marker goes) whose loader only records that
+    # it ran: a prefix, working folder or program that exists inside the
+    # root too must be refused, not handed to the root's copy.
+    import re
+    text = open(root_tool).read()
+    packages = re.search(r"^packages=(\S+)", text, re.M).group(1)
+    suite = re.search(r'^suite="\$\{QX_ARM64_SUITE:-(\w+)\}"', text, re.M).group(1)
+    fake = os.path.join(tmp, "fake-root")
+    ran = os.path.join(tmp, "loader-ran")
+    os.makedirs(os.path.join(fake, "usr/lib/wine"))
+    os.makedirs(os.path.join(fake, "etc"))
+    open(os.path.join(fake, "etc/hostname"), "w").close()
+    with open(os.path.join(fake, ".qx-complete"), "w") as f:
+        f.write(f"{suite} {packages}\n")
+    loader = os.path.join(fake, "usr/lib/wine/wine64")
+    with open(loader, "w") as f:
+        f.write(f"#!/bin/sh\ntouch {ran}\n")
+    os.chmod(loader, 0o755)
+    shadow_cases = [
+        ("program shadowed by the root", ["--prefix", os.path.join(tmp, "pfx"), "/etc/hostname"], tmp),
+        ("prefix shadowed by the root", ["--prefix", "/etc", fake_exe], tmp),
+        ("working folder shadowed by the root", ["--prefix", os.path.join(tmp, "pfx"), fake_exe], "/etc"),
+    ]
+    for name, args, cwd in shadow_cases:
+        env = dict(os.environ, QX_ARM64_ROOT=fake)
+        p = subprocess.run([wine_run, "--arch", "arm64"] + args, env=env, cwd=cwd,
+                           capture_output=True, text=True, timeout=60)
+        check(name, p.returncode == 2 and "shadowed" in p.stderr and not os.path.exists(ran),
+              f"exit {p.returncode}, stderr {p.stderr!r}")
+
 print(f"{len(failures)} failed")
 sys.exit(1 if failures else 0)
