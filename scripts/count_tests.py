@@ -43,21 +43,28 @@ def ctest_counts(text):
     return gp + other_p, failed, gs, entries
 
 
-def skip_path(logdir, real_entries):
-    """One case: the forced no-x86 run printed its reason, ran only the
+# The forced no-probe runs: log name, preset, the why-line they must print.
+SKIP_PATHS = [
+    ("skip-path", "win32", "==> [win32] x86 code does not run here: the probe's answer was forced to no"),
+    ("skip-path-arm64", "winarm64", "==> [winarm64] ARM64 code does not run here: the probe's answer was forced to no"),
+]
+
+
+def skip_path(logdir, name, preset, why_line, real_entries):
+    """One case: the forced no-probe run printed its reason, ran only the
     build checks, and counted every Wine test as skipped."""
-    out = logdir / "skip-path.out"
-    rc_file = logdir / "skip-path.rc"
+    out = logdir / f"{name}.out"
+    rc_file = logdir / f"{name}.rc"
     if not out.exists() or not rc_file.exists():
         return None
     text = out.read_text(errors="replace")
     problems = []
     if rc_file.read_text().strip() != "0":
         problems.append("exit status " + rc_file.read_text().strip())
-    if "==> [win32] x86 code does not run here: the probe's answer was forced to no" not in text:
-        problems.append("no line saying why the x86 tests did not run")
-    inner = logdir / "skip-path"
-    skipped_file = inner / "win32.skipped"
+    if why_line not in text:
+        problems.append(f"no line saying why the {preset} tests did not run")
+    inner = logdir / name
+    skipped_file = inner / f"{preset}.skipped"
     skipped = int(skipped_file.read_text()) if skipped_file.exists() else 0
     m = re.search(r"^total: (\d+) passed, (\d+) failed, (\d+) skipped$", text, re.M)
     if not m:
@@ -67,7 +74,7 @@ def skip_path(logdir, real_entries):
             problems.append("total line " + m.group(0))
         if skipped == 0 or int(m.group(3)) != skipped:
             problems.append(f"skipped {m.group(3)}, expected the {skipped} Wine tests")
-    inner_log = inner / "win32.ctest.log"
+    inner_log = inner / f"{preset}.ctest.log"
     ran = ctest_counts(inner_log.read_text(errors="replace"))[3] if inner_log.exists() else 0
     if real_entries and ran + skipped != real_entries:
         problems.append(f"{ran} run + {skipped} skipped != {real_entries} tests of the real run")
@@ -77,7 +84,7 @@ def skip_path(logdir, real_entries):
 def main(argv):
     logdir = pathlib.Path(argv[1])
     passed = failed = skipped = 0
-    real_win32_entries = 0
+    real_entries = {}
     for preset in argv[2:]:
         log = logdir / f"{preset}.ctest.log"
         if not log.exists():
@@ -88,17 +95,19 @@ def main(argv):
         skipped_file = logdir / f"{preset}.skipped"
         if skipped_file.exists():
             s += int(skipped_file.read_text())
-        elif preset == "win32":
-            real_win32_entries = entries
+        else:
+            real_entries[preset] = entries
         print(f"    [{preset}] {p} passed, {f} failed, {s} skipped")
         passed, failed, skipped = passed + p, failed + f, skipped + s
-    problems = skip_path(logdir, real_win32_entries)
-    if problems is not None:
+    for name, preset, why_line in SKIP_PATHS:
+        problems = skip_path(logdir, name, preset, why_line, real_entries.get(preset, 0))
+        if problems is None:
+            continue
         if problems:
-            print("    [skip-path] FAILED: " + "; ".join(problems))
+            print(f"    [{name}] FAILED: " + "; ".join(problems))
             failed += 1
         else:
-            print("    [skip-path] 1 passed")
+            print(f"    [{name}] 1 passed")
             passed += 1
     same = logdir / "same-bytes.log"
     if same.exists():

@@ -121,16 +121,22 @@ if [ -f "$logdir/native.runs" ]; then
   done
 fi
 
-# The path for machines without 32-bit code, taken for real on the x86 build
-# with the probe's answer forced: the why-line, only the build checks run,
-# every Wine test counted as skipped. One test case.
-if [ -z "${QX_X86_PROBE:-}" ] && [ "${QX_SKIP_PATH:-}" != skip ] && [[ " ${presets[*]} " == *" win32 "* ]] &&
-   [ -f "$logdir/win32.ctest.log" ]; then
-  echo "==> [skip-path] win32 again with the x86 probe forced to fail"
-  QX_X86_PROBE=no QX_PRESETS=win32 QX_FUZZ_SECONDS=skip QX_TEST_LOGDIR="$logdir/skip-path" \
-    scripts/test.sh >"$logdir/skip-path.out" 2>&1
-  echo $? >"$logdir/skip-path.rc"
-fi
+# The path for machines without 32-bit code (or without ARM64 emulation),
+# taken for real on the x86 (ARM64) build with the probe's answer forced: the
+# why-line, only the build checks run, every Wine test counted as skipped.
+# One test case each.
+skip_path() {  # preset probe-variable log-name
+  if [ -z "${!2:-}" ] && [ "${QX_SKIP_PATH:-}" != skip ] && [[ " ${presets[*]} " == *" $1 "* ]] &&
+     [ -s "$logdir/$1.ctest.log" ]; then
+    echo "==> [$3] $1 again with the probe forced to fail"
+    env "$2=no" QX_PRESETS="$1" QX_FUZZ_SECONDS=skip QX_SKIP_PATH=skip QX_TEST_LOGDIR="$logdir/$3" \
+      scripts/test.sh >"$logdir/$3.out" 2>&1
+    echo $? >"$logdir/$3.rc"
+  fi
+}
+rm -f "$logdir"/skip-path*.out "$logdir"/skip-path*.rc
+skip_path win32 QX_X86_PROBE skip-path
+skip_path winarm64 QX_ARM64_PROBE skip-path-arm64
 
 # The set-up on a degraded mirror, with stand-ins for apt-get and dpkg: a
 # failed index, an architecture's group that cannot install, a needed

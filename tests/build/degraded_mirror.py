@@ -6,9 +6,9 @@ security suite's i386 index was stale.
     degraded_mirror.py ROOT [--with-test-run]
 
 Prints one line a case, "degraded CASE: PASSED" or "degraded CASE: FAILED:
-why". --with-test-run adds the case that runs scripts/test.sh on the win32
-preset (built already) with the i386 group failing, and checks its reason
-line and count line. Exits 1 when a case failed.
+why". --with-test-run adds the cases that run scripts/test.sh on the win32
+preset (built already) with the i386 group failing and on the Linux aarch64
+preset with the ARM64 group failing, and check their reason and count lines. Exits 1 when a case failed.
 """
 import os
 import pathlib
@@ -193,11 +193,34 @@ def case_test_run(root):
     return problems
 
 
+def case_arm64_group_broken(root):
+    """The ARM64 packages cannot be installed: the Linux aarch64 preset is
+    not built, its tests counted as skipped with apt's reason."""
+    f = Fake(root, CORE + ["wine32:i386"], update_fail=True, broken=["g++-aarch64-linux-gnu"])
+    logdir = f.dir / "logs"
+    env = dict(f.env, QX_PRESETS="linux-arm64", QX_FUZZ_SECONDS="skip", QX_SKIP_PATH="skip",
+               QX_TEST_LOGDIR=str(logdir))
+    r = subprocess.run([str(root / "scripts/test.sh")], env=env, capture_output=True, text=True, timeout=600)
+    out = r.stdout + r.stderr
+    problems = []
+    if r.returncode != 0:
+        problems.append(f"exit {r.returncode}")
+    m = re.search(r"^==> \[linux-arm64\] not built here: .*g\+\+-aarch64-linux-gnu.* could not be installed: "
+                  r"Unable to correct problems, you have held broken packages\..*; (\d+) tests not run, "
+                  r"counted as skipped$", out, re.M)
+    if not m:
+        problems.append("no line giving apt's reason for the ARM64 group")
+    t = re.search(r"^total: (\d+) passed, (\d+) failed, (\d+) skipped$", out, re.M)
+    if not t or int(t.group(2)) != 0 or not m or int(t.group(3)) != int(m.group(1)) or int(m.group(1)) == 0:
+        problems.append(f"count line {t.group(0) if t else None!r}")
+    return problems
+
+
 def main(argv):
     root = pathlib.Path(argv[1]).resolve()
     cases = [case_index_fails_all_install, case_i386_group_broken, case_core_missing, case_nothing_missing]
     if "--with-test-run" in argv:
-        cases.append(case_test_run)
+        cases += [case_test_run, case_arm64_group_broken]
     failed = 0
     for case in cases:
         name = case.__name__[len("case_"):]
