@@ -69,6 +69,13 @@ HostSession::~HostSession() {
 
 bool HostSession::Load(const std::wstring &pluginPath) {
     log.Section("Loading the plug-in");
+#if defined(__aarch64__) || defined(_M_ARM64)
+    // Debian 12's arm64 Wine zeroes x18 (the thread's data block) after
+    // comdlg32's start-up when a DLL importing it is loaded, and the
+    // plug-in's start-up then faults; started on its own first, comdlg32
+    // leaves nothing to clobber. Not logged: Windows needs no such step.
+    LoadLibraryW(L"comdlg32.dll");
+#endif
     library = LoadLibraryW(pluginPath.c_str());
     if (library == nullptr) {
         log.Call("LoadLibraryW", Format("failed, error %lu", GetLastError()), Utf8(pluginPath.c_str()));
