@@ -123,7 +123,9 @@ DWORD InstallPpdDriver(const std::wstring &driverName, const std::string &ppdTex
     di.cVersion = 3;
     di.pName = &name[0];
     // The spooler takes drivers for its own architecture's environment only.
-#if defined(_WIN64)
+#if defined(_M_ARM64) || defined(__aarch64__)
+    di.pEnvironment = const_cast<LPWSTR>(L"Windows ARM64");
+#elif defined(_WIN64)
     di.pEnvironment = const_cast<LPWSTR>(L"Windows x64");
 #else
     di.pEnvironment = const_cast<LPWSTR>(L"Windows NT x86");
