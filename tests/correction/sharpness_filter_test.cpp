@@ -32,7 +32,7 @@ ToneTable Strong() {
 
 std::vector<Simd> Sets() {
     std::vector<Simd> sets;
-    for (Simd s : {Simd::kScalar, Simd::kSse2, Simd::kAvx2})
+    for (Simd s : {Simd::kScalar, Simd::kSse2, Simd::kAvx2, Simd::kNeon})
         if (qx::detail::SimdAvailable(s)) sets.push_back(s);
     return sets;
 }

@@ -20,11 +20,13 @@ int Blurred(const std::vector<unsigned char> &b, int w, int x, int y) { return b
 
 std::vector<Simd> Sets() {
     std::vector<Simd> sets;
-    for (Simd s : {Simd::kScalar, Simd::kSse2, Simd::kAvx2})
+    for (Simd s : {Simd::kScalar, Simd::kSse2, Simd::kAvx2, Simd::kNeon})
         if (qx::detail::SimdAvailable(s)) sets.push_back(s);
     return sets;
 }
-const char *Name(Simd s) { return s == Simd::kScalar ? "scalar" : s == Simd::kSse2 ? "sse2" : "avx2"; }
+const char *Name(Simd s) {
+    return s == Simd::kScalar ? "scalar" : s == Simd::kSse2 ? "sse2" : s == Simd::kAvx2 ? "avx2" : "neon";
+}
 
 // The margin is darker in the blurred copy: the divisor stays D however many
 // cells lie outside.

@@ -21,6 +21,12 @@ bool SimdAvailable(Simd simd) {
 #else
         return false;
 #endif
+    case Simd::kNeon:
+#if defined(QX_NEON_KERNELS)
+        return true;
+#else
+        return false;
+#endif
     }
     return false;
 }
@@ -28,6 +34,7 @@ bool SimdAvailable(Simd simd) {
 Simd BestSimd() {
     static const Simd best = SimdAvailable(Simd::kAvx2)   ? Simd::kAvx2
                              : SimdAvailable(Simd::kSse2) ? Simd::kSse2
+                             : SimdAvailable(Simd::kNeon) ? Simd::kNeon
                                                           : Simd::kScalar;
     return best;
 }

@@ -9,9 +9,16 @@
 
 #include "uiplugin/correction/engine/image_correction.h"
 
+// Advanced SIMD is part of every AArch64 processor: where the compiler
+// targets one, the NEON set is built with the baseline flags and used
+// without a run-time check.
+#if defined(__ARM_NEON) && (defined(__aarch64__) || defined(_M_ARM64))
+#define QX_NEON_KERNELS 1
+#endif
+
 namespace qx::detail {
 
-enum class Simd { kScalar, kSse2, kAvx2 };
+enum class Simd { kScalar, kSse2, kAvx2, kNeon };
 
 // Whether this build has the set and the processor runs it.
 bool SimdAvailable(Simd simd);

@@ -1,5 +1,6 @@
-// The scalar and SSE2 kernel sets (this file has the build's baseline
-// flags), and the set for each Simd value.
+// The scalar, SSE2 and NEON kernel sets (this file has the build's
+// baseline flags, which include SSE2 on x86-64 and NEON on AArch64), and
+// the set for each Simd value.
 #include "uiplugin/correction/engine/correction_kernels.h"
 #include "uiplugin/correction/engine/simd_kernels.h"
 
@@ -28,12 +29,18 @@ constexpr KernelSet kScalar = {BlurRowScalar, UnsharpRowScalar, ColumnSumsScalar
 #if defined(__SSE2__)
 constexpr KernelSet kSse2 = MakeKernelSet<Sse2>();
 #endif
+#if defined(QX_NEON_KERNELS)
+constexpr KernelSet kNeon = MakeKernelSet<Neon>();
+#endif
 
 }  // namespace
 
 const KernelSet &KernelsFor(Simd simd) {
 #if defined(QX_HAVE_AVX2_KERNELS)
     if (simd == Simd::kAvx2) return Avx2Kernels();
+#endif
+#if defined(QX_NEON_KERNELS)
+    if (simd == Simd::kNeon) return kNeon;
 #endif
 #if defined(__SSE2__)
     if (simd != Simd::kScalar) return kSse2;

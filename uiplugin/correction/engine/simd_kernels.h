@@ -1,6 +1,6 @@
 #pragma once
 // The vector row kernels, once, over a traits type V of simd_traits.h
-// (Sse2, Avx2). Each lane does exactly the scalar sequence of
+// (Sse2, Avx2, Neon). Each lane does exactly the scalar sequence of
 // correction_kernels.h; the tails shorter than a vector step run the scalar
 // lanes. Included by one file per instruction set, each built with its own
 // flags; everything has internal linkage (see simd_traits.h).
@@ -39,8 +39,8 @@ void BlurRowV(const double *const *cells, int cellCount, size_t count, double in
             // The row's 14 streams of terms do not fit the first-level
             // cache and the loads share one instruction, which defeats the
             // hardware's stride prediction: fetch two steps ahead.
-            _mm_prefetch(reinterpret_cast<const char *>(p + 2 * V::kBytes), _MM_HINT_T0);
-            _mm_prefetch(reinterpret_cast<const char *>(p + 2 * V::kBytes + 8), _MM_HINT_T0);
+            V::Prefetch(p + 2 * V::kBytes);
+            V::Prefetch(p + 2 * V::kBytes + 8);
 #pragma GCC unroll 8
             for (int g = 0; g < 8; ++g) a[g] = V::AddD(a[g], V::LoadD(p + V::kDoubleBlock[g] * V::kDoubles));
         }
