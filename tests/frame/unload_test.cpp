@@ -26,7 +26,8 @@ std::wstring ChildPath() {
 // Exit code of the child, or a note why it gave none.
 DWORD RunChild(const char *kind, const char *dll, std::string *why) {
     std::wstring line = L"\"" + ChildPath() + L"\" " + Wide(kind) + L" \"" + Wide(dll) + L"\"";
-    STARTUPINFOW si = {sizeof si};
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
     if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
         *why = "cannot start the child (error " + std::to_string(GetLastError()) + ")";
