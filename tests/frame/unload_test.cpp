@@ -16,11 +16,13 @@ std::wstring Wide(const char *text) {
     return out;
 }
 
+// Set by the build, as the DLL paths are (the program's own path is no
+// guide: Wine may report it in its Unix form).
 std::wstring ChildPath() {
-    wchar_t self[MAX_PATH];
-    const DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring dir(self, n);
-    return dir.substr(0, dir.find_last_of(L"\\/") + 1) + L"frame_unload_child.exe";
+    std::wstring path = Wide(UNLOAD_CHILD_PATH);
+    for (wchar_t &c : path)
+        if (c == L'/') c = L'\\';
+    return path;
 }
 
 // Exit code of the child, or a note why it gave none.
@@ -30,7 +32,8 @@ DWORD RunChild(const char *kind, const char *dll, std::string *why) {
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
     if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-        *why = "cannot start the child (error " + std::to_string(GetLastError()) + ")";
+        const DWORD error = GetLastError();
+        *why = "cannot start " + std::string(line.begin(), line.end()) + " (error " + std::to_string(error) + ")";
         return 0xFFFFFFFF;
     }
     DWORD code = 0xFFFFFFFF;
