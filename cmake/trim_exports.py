@@ -47,7 +47,8 @@ def sections(data):
     out = []
     for i in range(nsect):
         vsize, va, rsize, raw = struct.unpack_from("<IIII", data, opt + opt_size + 40 * i + 8)
-        out.append((va, min(vsize or rsize, rsize), raw))
+        # Only what the file holds: a truncated image has less than its headers say.
+        out.append((va, max(0, min(vsize or rsize, rsize, len(data) - raw)), raw))
     return opt, dirs, out
 
 
