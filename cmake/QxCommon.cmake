@@ -13,7 +13,11 @@ if(WIN32)
   # Platform headers must see UNICODE before anything else.
   add_compile_definitions(UNICODE _UNICODE _WIN32_WINNT=0x0601 WINVER=0x0601)
   # C and C++ runtimes linked in, so the DLLs import system DLLs only.
-  add_link_options(-static -static-libgcc -static-libstdc++)
+  # Zig always links its libc++ in and has no libgcc to choose.
+  add_link_options(-static)
+  if(NOT QX_ZIG_TOOLCHAIN)
+    add_link_options(-static-libgcc -static-libstdc++)
+  endif()
   if(CMAKE_SYSTEM_PROCESSOR MATCHES "i686")
     # The .def files name the plain exports; let ld map them to the
     # stdcall-decorated symbols without a warning each.
@@ -36,6 +40,8 @@ set(QX_WINE_PREFIX ${CMAKE_BINARY_DIR}/wineprefix)
 if(WIN32 AND CMAKE_CROSSCOMPILING)
   if(CMAKE_SYSTEM_PROCESSOR MATCHES "i686")
     set(QX_WINE_ARCH win32)
+  elseif(CMAKE_SYSTEM_PROCESSOR MATCHES "^(ARM64|aarch64)$")
+    set(QX_WINE_ARCH arm64)
   else()
     set(QX_WINE_ARCH win64)
   endif()
@@ -98,4 +104,22 @@ function(qx_add_cli_test name native_program)
   add_test(NAME ${name}_${QX_WINE_ARCH} COMMAND ${QX_NATIVE_BUILD_DIR}/${native_program} --gtest_color=no)
   set_tests_properties(${name}_${QX_WINE_ARCH} PROPERTIES
     ENVIRONMENT "QX748_CMD=${words}'$<TARGET_FILE:qx748>'" TIMEOUT 900 LABELS wine)
+endfunction()
+
+# The shipped DLLs of the Zig builds: Zig 0.11's runtime exports its
+# unwinder from every DLL and leaves a fiber-local-storage callback behind
+# after FreeLibrary (see cmake/zig-runtime/eh_globals.cpp). Each DLL keeps
+# its exception record in its own thread-local storage instead, and after
+# the link exports exactly the names of its .def file.
+if(QX_ZIG_TOOLCHAIN)
+  find_package(Python3 REQUIRED COMPONENTS Interpreter)
+endif()
+function(qx_windows_dll target def_file)
+  if(NOT QX_ZIG_TOOLCHAIN)
+    return()
+  endif()
+  target_sources(${target} PRIVATE ${CMAKE_SOURCE_DIR}/cmake/zig-runtime/eh_globals.cpp)
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/cmake/trim_exports.py $<TARGET_FILE:${target}> --def ${def_file}
+    VERBATIM)
 endfunction()

@@ -1,13 +1,28 @@
-# Checks a built PE file: machine type, exports by plain name, and imports
-# from system DLLs only (no MinGW runtime DLLs to ship alongside).
-#   cmake -DOBJDUMP=... -DFILE=... -DMACHINE=x86-64|i386 -DEXPORTS=a;b -P check_pe.cmake
-execute_process(COMMAND ${OBJDUMP} -p ${FILE} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+# Checks a built PE file: machine type, exactly the expected exports by
+# plain name, and imports from system DLLs only (no MinGW runtime DLLs to
+# ship alongside).
+#   cmake -DOBJDUMP=...|-DREADOBJ=... -DFILE=... -DMACHINE=x86-64|i386|arm64 -DEXPORTS=a;b -P check_pe.cmake
+# READOBJ is LLVM's llvm-readobj, which reads ARM64 images too.
+if(READOBJ)
+  execute_process(COMMAND ${READOBJ} --file-headers --coff-exports --coff-imports ${FILE}
+                  OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+else()
+  execute_process(COMMAND ${OBJDUMP} -p ${FILE} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+endif()
 if(NOT rc EQUAL 0)
-  message(FATAL_ERROR "objdump failed on ${FILE}")
+  message(FATAL_ERROR "reading ${FILE} failed")
 endif()
 set(failed FALSE)
 
-if(MACHINE STREQUAL "x86-64")
+if(READOBJ)
+  if(MACHINE STREQUAL "x86-64")
+    set(magic "Machine: IMAGE_FILE_MACHINE_AMD64 (0x8664)")
+  elseif(MACHINE STREQUAL "arm64")
+    set(magic "Machine: IMAGE_FILE_MACHINE_ARM64 (0xAA64)")
+  else()
+    set(magic "Machine: IMAGE_FILE_MACHINE_I386 (0x14C)")
+  endif()
+elseif(MACHINE STREQUAL "x86-64")
   set(magic "file format pei-x86-64")
 else()
   set(magic "file format pei-i386")
@@ -18,12 +33,27 @@ if(pos EQUAL -1)
   set(failed TRUE)
 endif()
 
-# Export names: lines "[ord] name" in the export table section.
-string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table[^\n]*\n(([ \t]+\\[[ 0-9]+\\][^\n]*\n)*)" _ "${dump}")
-set(table "${CMAKE_MATCH_1}")
-# Brackets confuse CMake's list splitting: drop the "[ n]" ordinals first.
-string(REGEX REPLACE "\\[[ 0-9]+\\]" "" table "${table}")
-string(REGEX MATCHALL "[^ \t\n]+" exports "${table}")
+if(READOBJ)
+  # Blocks "Export {\n  Ordinal: n\n  Name: x" and "Import {\n  Name: x".
+  string(REGEX MATCHALL "Export {\n[ \t]+Ordinal: [0-9]+\n[ \t]+Name: [^\n]*" blocks "${dump}")
+  set(exports)
+  foreach(b ${blocks})
+    string(REGEX REPLACE ".*Name: " "" n "${b}")
+    string(STRIP "${n}" n)
+    list(APPEND exports "${n}")
+  endforeach()
+  string(REGEX MATCHALL "Import {\n[ \t]+Name: [^\n]+" names "${dump}")
+  list(TRANSFORM names REPLACE "Import {\n[ \t]+Name: " "")
+else()
+  # Export names: lines "[ord] name" in the export table section.
+  string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table[^\n]*\n(([ \t]+\\[[ 0-9]+\\][^\n]*\n)*)" _ "${dump}")
+  set(table "${CMAKE_MATCH_1}")
+  # Brackets confuse CMake's list splitting: drop the "[ n]" ordinals first.
+  string(REGEX REPLACE "\\[[ 0-9]+\\]" "" table "${table}")
+  string(REGEX MATCHALL "[^ \t\n]+" exports "${table}")
+  string(REGEX MATCHALL "DLL Name: [^\n]+" names "${dump}")
+  list(TRANSFORM names REPLACE "DLL Name: " "")
+endif()
 message(STATUS "exports: ${exports}")
 foreach(e ${EXPORTS})
   list(FIND exports "${e}" i)
@@ -32,19 +62,27 @@ foreach(e ${EXPORTS})
     set(failed TRUE)
   endif()
 endforeach()
+# Nothing beyond the .def file's names: a runtime's functions exported from
+# the DLL would be an interface nobody meant to offer.
 foreach(n ${exports})
+  list(FIND EXPORTS "${n}" i)
   if(n MATCHES "@")
     message(SEND_ERROR "${FILE}: decorated export ${n}")
+    set(failed TRUE)
+  elseif(i EQUAL -1)
+    message(SEND_ERROR "${FILE}: unexpected export ${n}")
     set(failed TRUE)
   endif()
 endforeach()
 
-string(REGEX MATCHALL "DLL Name: [^\n]+" names "${dump}")
 set(allowed KERNEL32.dll USER32.dll GDI32.dll ADVAPI32.dll SHELL32.dll COMCTL32.dll COMDLG32.dll
             OLE32.dll OLEAUT32.dll WINSPOOL.DRV msvcrt.dll WINDOWSCODECS.dll)
 string(TOUPPER "${allowed}" allowed_upper)
-foreach(line ${names})
-  string(REGEX REPLACE "DLL Name: " "" dll "${line}")
+if(NOT names)
+  message(SEND_ERROR "${FILE}: no imports found")
+  set(failed TRUE)
+endif()
+foreach(dll ${names})
   string(STRIP "${dll}" dll)
   string(TOUPPER "${dll}" up)
   message(STATUS "imports: ${dll}")
@@ -54,6 +92,15 @@ foreach(line ${names})
     set(failed TRUE)
   endif()
 endforeach()
+# FORBID: text that must not be in the image, e.g. the message of a runtime
+# part that must have been left out of the link.
+if(FORBID)
+  file(STRINGS "${FILE}" hits REGEX "${FORBID}")
+  if(hits)
+    message(SEND_ERROR "${FILE}: holds \"${FORBID}\"")
+    set(failed TRUE)
+  endif()
+endif()
 if(failed)
   message(FATAL_ERROR "PE check failed for ${FILE}")
 endif()

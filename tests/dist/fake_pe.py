@@ -6,7 +6,7 @@ loader-free reader (and for objdump) to see what a release DLL shows.
 """
 import struct
 
-MACHINE_X64, MACHINE_X86 = 0x8664, 0x14C
+MACHINE_X64, MACHINE_X86, MACHINE_ARM64 = 0x8664, 0x14C, 0xAA64
 SECTION_RVA = 0x1000
 FILE_ALIGN = 0x200
 
@@ -53,7 +53,7 @@ def version_resource(file_version, product_version=None, file_text=None, product
 def build(machine, dll=True, exports=(), imports=(), version=None):
     """A PE image. `imports`: DLL names (one function each); `version`: the
     bytes of a version resource or None."""
-    wide = machine == MACHINE_X64
+    wide = machine in (MACHINE_X64, MACHINE_ARM64)
     ptr = 8 if wide else 4
     sec = bytearray(b"\xc3" * 16)  # the exports' code: a return
     dirs = [(0, 0)] * 16

@@ -19,7 +19,7 @@ sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 import fake_pe  # noqa: E402
 
 ARGS = None
-X64, X86 = fake_pe.MACHINE_X64, fake_pe.MACHINE_X86
+X64, X86, ARM64 = fake_pe.MACHINE_X64, fake_pe.MACHINE_X86, fake_pe.MACHINE_ARM64
 EXPORTS = {"QX748UI.dll": ["DllGetClassObject", "DllCanUnloadNow"], "QX748SP.dll": ["VendorSetup", "DllEntryPoint"]}
 IMPORTS = {"QX748UI.dll": ["KERNEL32.dll", "USER32.dll", "GDI32.dll", "msvcrt.dll", "WINSPOOL.DRV"],
            "QX748SP.dll": ["KERNEL32.dll", "msvcrt.dll", "WINSPOOL.DRV"]}
@@ -157,6 +157,25 @@ class CheckDist(unittest.TestCase):
         (self.dist / "x86/QX748UI.dll").write_bytes(dll(X86, "QX748UI.dll"))
         self.assertRejected("SHA256SUMS lists every file once")
 
+    def test_arm64_part(self):
+        # Whole and sound: accepted beside the others.
+        arm64 = {f"arm64/{name}": dll(ARM64, name) for name in EXPORTS}
+        arm64["tools/arm64/qx748.exe"] = fake_pe.build(ARM64, dll=False, imports=["KERNEL32.dll", "msvcrt.dll"])
+        lay_out(self.dist, **arm64)
+        rc, failed, out = run_checker(self.dist)
+        self.assertEqual((rc, failed), (0, []), out)
+        self.assertIn("arm64/QX748UI.dll machine arm64, PE32+", out)
+        # The runtime's unwinder exported beside the .def names, an x64
+        # build in the arm64 folder, and an ARM64 part without its tool.
+        shutil.rmtree(self.dist)
+        lay_out(self.dist, **{
+            **arm64,
+            "arm64/QX748UI.dll": dll(ARM64, "QX748UI.dll", exports=EXPORTS["QX748UI.dll"] + ["_Unwind_Resume"]),
+            "arm64/QX748SP.dll": dll(X64, "QX748SP.dll"),
+            "tools/arm64/qx748.exe": None,
+        })
+        self.assertRejected("arm64/QX748UI.dll exports", "arm64/QX748SP.dll machine x64", "tree holds exactly")
+
     def test_tree_shape(self):
         lay_out(self.dist, **{"x86/QX748SP.dll": None, "x64/QX748UI.pdb": b"symbols"})
         self.assertRejected("tree holds exactly")
@@ -187,6 +206,22 @@ class CheckDist(unittest.TestCase):
                 self.assertRegex(text, rf"\] {name}\b")
             for name in IMPORTS["QX748UI.dll"]:
                 self.assertIn(f"DLL Name: {name}", text)
+
+    def test_fake_arm64_image_reads_alike_by_llvm_readobj(self):
+        # binutils cannot read ARM64 images; LLVM's reader, as the build uses.
+        readobj = shutil.which("llvm-readobj-14")
+        if readobj is None:
+            self.skipTest("llvm-readobj-14 not installed")
+        path = self.tmp / "fake-arm64.dll"
+        path.write_bytes(dll(ARM64, "QX748UI.dll"))
+        text = subprocess.run([readobj, "--file-headers", "--coff-exports", "--coff-imports", str(path)],
+                              capture_output=True, text=True).stdout
+        self.assertIn("IMAGE_FILE_MACHINE_ARM64 (0xAA64)", text)
+        self.assertIn("IMAGE_FILE_DLL", text)
+        for name in EXPORTS["QX748UI.dll"]:
+            self.assertRegex(text, rf"Name: {name}\n")
+        for name in IMPORTS["QX748UI.dll"]:
+            self.assertIn(f"Name: {name}\n", text)
 
 
 if __name__ == "__main__":

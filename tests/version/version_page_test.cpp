@@ -15,7 +15,10 @@
 
 namespace {
 
-#ifdef _WIN64
+#if defined(_M_ARM64) || defined(__aarch64__)
+const std::wstring kDriverDir = L"\\spool\\drivers\\arm64\\3\\";
+const std::wstring kPrtProcDir = L"\\spool\\prtprocs\\arm64\\";
+#elif defined(_WIN64)
 const std::wstring kDriverDir = L"\\spool\\drivers\\x64\\3\\";
 const std::wstring kPrtProcDir = L"\\spool\\prtprocs\\x64\\";
 #else

@@ -9,7 +9,9 @@ expected exports by plain (undecorated) name, imports from system DLLs only,
 and a VERSIONINFO whose fixed and string versions agree with
 `tools/qx748 --version`. tools/qx748.exe must be an x64 program and
 tools/x86/qx748.exe an x86 one, both importing system DLLs only,
-tools/qx748 an x86-64 ELF program. Every file is listed
+tools/qx748 an x86-64 ELF program. The ARM64 part (arm64/ with both DLLs,
+tools/arm64/qx748.exe) is checked the same way when the drop has it, and
+then must be whole. Every file is listed
 once in SHA256SUMS with its digest, and THIRD-PARTY-NOTICES.md carries the
 preview photograph's credit line verbatim.
 
@@ -27,9 +29,9 @@ import sys
 REPO = pathlib.Path(__file__).resolve().parents[2]
 DEFAULT_CREDIT = REPO / "uiplugin" / "resources" / "builtin-preview.ATTRIBUTION.md"
 
-MACHINE_X64, MACHINE_X86 = 0x8664, 0x14C
-MACHINE_NAMES = {MACHINE_X64: "x64", MACHINE_X86: "x86"}
-OPTIONAL_MAGIC = {MACHINE_X64: 0x20B, MACHINE_X86: 0x10B}  # PE32+ / PE32
+MACHINE_X64, MACHINE_X86, MACHINE_ARM64 = 0x8664, 0x14C, 0xAA64
+MACHINE_NAMES = {MACHINE_X64: "x64", MACHINE_X86: "x86", MACHINE_ARM64: "arm64"}
+OPTIONAL_MAGIC = {MACHINE_X64: 0x20B, MACHINE_X86: 0x10B, MACHINE_ARM64: 0x20B}  # PE32+ / PE32
 IMAGE_FILE_DLL = 0x2000
 RT_VERSION = 16
 
@@ -44,6 +46,10 @@ TREE = sorted([f"{arch}/{name}" for arch, _ in ARCHES for name in EXPORTS] +
               ["tools/qx748.exe", "tools/x86/qx748.exe", "tools/qx748", "SHA256SUMS", "THIRD-PARTY-NOTICES.md"])
 # The Windows command-line tools and their machine types.
 TOOLS = (("tools/qx748.exe", MACHINE_X64), ("tools/x86/qx748.exe", MACHINE_X86))
+# Built by another toolchain than the rest: in the drop when that build ran.
+ARM64 = ("arm64", MACHINE_ARM64)
+ARM64_TOOL = ("tools/arm64/qx748.exe", MACHINE_ARM64)
+ARM64_TREE = sorted([f"arm64/{name}" for name in EXPORTS] + [ARM64_TOOL[0]])
 
 
 class PEError(Exception):
@@ -228,8 +234,12 @@ def main(argv):
         return ok
 
     files = sorted(str(p.relative_to(dist)) for p in dist.rglob("*") if p.is_file())
-    missing = [f for f in TREE if f not in files]
-    extra = [f for f in files if f not in TREE]
+    with_arm64 = any(f in files for f in ARM64_TREE)
+    tree = sorted(TREE + ARM64_TREE) if with_arm64 else TREE
+    arches = ARCHES + (ARM64,) if with_arm64 else ARCHES
+    tools = TOOLS + (ARM64_TOOL,) if with_arm64 else TOOLS
+    missing = [f for f in tree if f not in files]
+    extra = [f for f in files if f not in tree]
     check(not missing and not extra, f"tree holds exactly the drop's files (missing {missing}, extra {extra})")
 
     # The version every binary must carry, from the Linux CLI.
@@ -259,7 +269,7 @@ def main(argv):
             check(False, f"{rel} is a readable PE image ({e})")
             return None
 
-    for arch, machine in ARCHES:
+    for arch, machine in arches:
         for name, exports in EXPORTS.items():
             rel = f"{arch}/{name}"
             pe = pe_of(rel)
@@ -288,7 +298,7 @@ def main(argv):
             except (PEError, struct.error, UnicodeDecodeError) as e:
                 check(False, f"{rel} is a readable PE image ({e})")
 
-    for rel, machine in TOOLS:
+    for rel, machine in tools:
         exe = pe_of(rel)
         if exe is None:
             continue

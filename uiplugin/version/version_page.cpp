@@ -19,7 +19,10 @@ namespace {
 
 // The driver files live in the folders of the architecture the DLL is
 // built for: a 64-bit system keeps its 64-bit driver there.
-#ifdef _WIN64
+#if defined(_M_ARM64) || defined(__aarch64__)
+#define QX_DRIVER_DIR L"\\spool\\drivers\\arm64\\3\\"
+#define QX_PRTPROC_DIR L"\\spool\\prtprocs\\arm64\\"
+#elif defined(_WIN64)
 #define QX_DRIVER_DIR L"\\spool\\drivers\\x64\\3\\"
 #define QX_PRTPROC_DIR L"\\spool\\prtprocs\\x64\\"
 #else
