@@ -86,16 +86,18 @@ apt_update() {
   echo "==> apt-get update failed $tries times; going on with the indexes there are: ${failed_index:-no reason given}"
 }
 
-# Installs the packages named; on failure leaves apt's reason in $reason.
+# Installs the packages named; on failure leaves apt's reason in $reason
+# (and, with --verbose first, shows the end of what apt said).
 reason=""
 apt_install() {
-  local log rc
+  local log rc verbose=0
+  [ "$1" != --verbose ] || { verbose=1; shift; }
   log=$(mktemp)
   $SUDO apt-get install -y -q --no-install-recommends "$@" >"$log" 2>&1
   rc=$?
   if [ $rc -ne 0 ]; then
     reason=$(apt_reason "$log" $rc)
-    tail -20 "$log" >&2
+    [ $verbose -eq 0 ] || tail -20 "$log" >&2
   fi
   rm -f "$log"
   return $rc
@@ -106,7 +108,7 @@ mapfile -t missing < <(missing_of "${core[@]}")
 if [ ${#missing[@]} -gt 0 ]; then
   apt_update
   echo "==> Installing Debian packages: ${missing[*]}"
-  if ! apt_install "${missing[@]}"; then
+  if ! apt_install --verbose "${missing[@]}"; then
     # Which of them apt cannot install at all, by name.
     bad=()
     for p in "${missing[@]}"; do
