@@ -239,8 +239,8 @@ int RunSheet(IPrintOemUI *plugin, bool printer, unsigned char *record, int failu
     return result;
 }
 
-// The Color correction page on each stored picture, and its "Load" on a
-// settings file cut short (a file dialog, then the page's message).
+// The Color correction page on each stored picture, then its "Load" and
+// "Select file" answered with the broken files.
 int DriveColorPage(IPrintOemUI *plugin) {
     std::vector<unsigned char> record(qx::kPrivateDevModeSize);
     OEMDMPARAM defaults = {};
