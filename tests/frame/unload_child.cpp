@@ -126,7 +126,8 @@ thread_local LONG_PTR addedPage = 0;
 LONG_PTR CALLBACK ComPropSheet(HANDLE, UINT function, LPARAM lParam1, LPARAM) {
     switch (function) {
     case CPSFUNC_ADD_PROPSHEETPAGEW:
-        addedPage = reinterpret_cast<LONG_PTR>(CreatePropertySheetPageW(reinterpret_cast<const PROPSHEETPAGEW *>(lParam1)));
+        addedPage = reinterpret_cast<LONG_PTR>(
+            CreatePropertySheetPageW(reinterpret_cast<const PROPSHEETPAGEW *>(lParam1)));
         return addedPage;
     case CPSFUNC_GET_PAGECOUNT: return addedPage != 0 ? 1 : 0;
     case CPSFUNC_SET_RESULT: return 1;
@@ -421,7 +422,8 @@ int LoadDriveUnload(const std::string &kind, const std::wstring &path) {
         HANDLE thread = worker.go ? CreateThread(nullptr, 0, UseThenWait, &worker, 0, nullptr) : nullptr;
         if (thread == nullptr) return 12;
         // The worker has driven the DLL and waits: unload under it.
-        for (int i = 0; i < 3000 && worker.code < 0 && WaitForSingleObject(thread, 0) == WAIT_TIMEOUT; ++i) Sleep(10);
+        for (int i = 0; i < 3000 && worker.code < 0 && WaitForSingleObject(thread, 0) == WAIT_TIMEOUT; ++i)
+            Sleep(10);
         if (worker.code < 0) return 13;
         if (worker.code != kOk) return static_cast<int>(worker.code);
         if (kind == "ui") {
