@@ -116,6 +116,8 @@ void RemoveScratchFiles() {
     for (const wchar_t *name : {L"text.bmp", L"stub.bmp", L"huge.bmp", L"wide.bmp", L"tall.bmp", L"palette.bmp",
                                 L"short.col"})
         DeleteFileW((scratchDir + name).c_str());
+    // The page's file dialogs leave the process in the folder.
+    SetCurrentDirectoryW((scratchDir + L"..").c_str());
     RemoveDirectoryW(scratchDir.c_str());
 }
 
