@@ -68,7 +68,7 @@ TEST(DllUnload, ProcessGoesOnAndEndsCleanlyAfterFreeLibrary) {
         std::string why;
         const DWORD code = RunChild(c.kind, c.dll, &why);
         EXPECT_EQ(0u, code) << c.dll << ": exit status " << std::hex << code
-                            << " (10-18: the step that failed; others: the process died) " << why;
+                            << " (10-24: the step that failed; others: the process died) " << why;
     }
 }
 
