@@ -121,17 +121,37 @@ void RemoveScratchFiles() {
     RemoveDirectoryW(scratchDir.c_str());
 }
 
+// Each driving thread's own state, found through TlsGetValue rather than
+// thread_local: arm64 Wine's system DLLs are Linux code and may return with
+// the register that locates thread-local storage clobbered.
+struct ThreadState {
+    LONG_PTR addedPage = 0;
+    const wchar_t *dialogFile = L"";
+    int dialogsAnswered = 0;
+    HWND pendingDialog = nullptr;
+    HWND openSheet = nullptr;
+};
+const DWORD stateSlot = TlsAlloc();
+
+ThreadState &State() {
+    auto *state = static_cast<ThreadState *>(TlsGetValue(stateSlot));
+    if (state == nullptr) {
+        state = new ThreadState;  // one per driving thread, for the process's life
+        TlsSetValue(stateSlot, state);
+    }
+    return *state;
+}
+
 // The common property sheet function, played here: pages become real ones
 // in a modeless sheet of this thread.
-thread_local LONG_PTR addedPage = 0;
 
 LONG_PTR CALLBACK ComPropSheet(HANDLE, UINT function, LPARAM lParam1, LPARAM) {
     switch (function) {
     case CPSFUNC_ADD_PROPSHEETPAGEW:
-        addedPage = reinterpret_cast<LONG_PTR>(
+        State().addedPage = reinterpret_cast<LONG_PTR>(
             CreatePropertySheetPageW(reinterpret_cast<const PROPSHEETPAGEW *>(lParam1)));
-        return addedPage;
-    case CPSFUNC_GET_PAGECOUNT: return addedPage != 0 ? 1 : 0;
+        return State().addedPage;
+    case CPSFUNC_GET_PAGECOUNT: return State().addedPage != 0 ? 1 : 0;
     case CPSFUNC_SET_RESULT: return 1;
     default: return 0;
     }
@@ -149,23 +169,19 @@ void Pump() {
 // loop: a file dialog with `dialogFile`, anything else with OK. A dialog
 // that keeps coming back (a file the dialog itself refuses) is cancelled
 // rather than answered for ever.
-thread_local const wchar_t *dialogFile = L"";
-thread_local int dialogsAnswered = 0;
-thread_local HWND pendingDialog = nullptr;
-thread_local HWND openSheet = nullptr;
 
 void CALLBACK AnswerDialog(HWND, UINT, UINT_PTR timer, DWORD) {
     KillTimer(nullptr, timer);
-    HWND dialog = pendingDialog;
-    pendingDialog = nullptr;
+    HWND dialog = State().pendingDialog;
+    State().pendingDialog = nullptr;
     if (dialog == nullptr || !IsWindow(dialog)) return;
-    if (++dialogsAnswered > 4) {
+    if (++State().dialogsAnswered > 4) {
         PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
         return;
     }
     if (GetDlgItem(dialog, 0x470) != nullptr) {  // cmb1: a file dialog's type list
-        SetDlgItemTextW(dialog, 0x480, dialogFile);  // edt1 or cmb13: the name
-        SetDlgItemTextW(dialog, 0x47C, dialogFile);
+        SetDlgItemTextW(dialog, 0x480, State().dialogFile);  // edt1 or cmb13: the name
+        SetDlgItemTextW(dialog, 0x47C, State().dialogFile);
     }
     PostMessageW(dialog, WM_COMMAND, IDOK, 0);
 }
@@ -175,9 +191,9 @@ LRESULT CALLBACK AnswerHook(int code, WPARAM wParam, LPARAM lParam) {
         HWND window = reinterpret_cast<HWND>(wParam);
         wchar_t cls[16] = {};
         GetClassNameW(window, cls, 16);
-        if (window != openSheet && window != pendingDialog && std::wcscmp(cls, L"#32770") == 0 &&
+        if (window != State().openSheet && window != State().pendingDialog && std::wcscmp(cls, L"#32770") == 0 &&
             (GetWindowLongPtrW(window, GWL_STYLE) & WS_CHILD) == 0) {
-            pendingDialog = window;
+            State().pendingDialog = window;
             SetTimer(nullptr, 0, 10, AnswerDialog);
         }
     }
@@ -187,19 +203,19 @@ LRESULT CALLBACK AnswerHook(int code, WPARAM wParam, LPARAM lParam) {
 // The page the plug-in added, alone in a modeless sheet, painted; null when
 // there is none.
 HWND ShowAddedPage() {
-    if (addedPage == 0) return nullptr;
-    HPROPSHEETPAGE pages[] = {reinterpret_cast<HPROPSHEETPAGE>(addedPage)};
-    addedPage = 0;  // the sheet owns it now
+    if (State().addedPage == 0) return nullptr;
+    HPROPSHEETPAGE pages[] = {reinterpret_cast<HPROPSHEETPAGE>(State().addedPage)};
+    State().addedPage = 0;  // the sheet owns it now
     PROPSHEETHEADERW header = {};
     header.dwSize = sizeof header;
     header.dwFlags = PSH_MODELESS | PSH_NOCONTEXTHELP;
     header.pszCaption = L"Unload";
     header.nPages = 1;
     header.phpage = pages;
-    openSheet = reinterpret_cast<HWND>(PropertySheetW(&header));
-    if (openSheet == nullptr) return nullptr;
+    State().openSheet = reinterpret_cast<HWND>(PropertySheetW(&header));
+    if (State().openSheet == nullptr) return nullptr;
     Pump();
-    HWND page = PropSheet_GetCurrentPageHwnd(openSheet);
+    HWND page = PropSheet_GetCurrentPageHwnd(State().openSheet);
     if (page != nullptr) {
         InvalidateRect(page, nullptr, FALSE);
         UpdateWindow(page);
@@ -208,8 +224,8 @@ HWND ShowAddedPage() {
 }
 
 void CloseSheet() {
-    if (openSheet != nullptr) DestroyWindow(openSheet);
-    openSheet = nullptr;
+    if (State().openSheet != nullptr) DestroyWindow(State().openSheet);
+    State().openSheet = nullptr;
     Pump();
 }
 
@@ -229,13 +245,13 @@ int RunSheet(IPrintOemUI *plugin, bool printer, unsigned char *record, int failu
     info.hComPropSheet = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x5EE7));
     info.pfnComPropSheet = ComPropSheet;
     info.lParamInit = reinterpret_cast<LPARAM>(&param);
-    addedPage = 0;
+    State().addedPage = 0;
     HRESULT hr = printer ? plugin->DevicePropertySheets(&info, 0) : plugin->DocumentPropertySheets(&info, 0);
     HWND page = hr == S_OK ? ShowAddedPage() : nullptr;
     int result = page != nullptr ? use(page) : failure;
     CloseSheet();
-    if (addedPage != 0) DestroyPropertySheetPage(reinterpret_cast<HPROPSHEETPAGE>(addedPage));
-    addedPage = 0;
+    if (State().addedPage != 0) DestroyPropertySheetPage(reinterpret_cast<HPROPSHEETPAGE>(State().addedPage));
+    State().addedPage = 0;
     info.Reason = PROPSHEETUI_REASON_DESTROY;
     printer ? plugin->DevicePropertySheets(&info, 1) : plugin->DocumentPropertySheets(&info, 1);
     HeapDestroy(heap);
@@ -288,13 +304,13 @@ int DriveColorPage(IPrintOemUI *plugin) {
         Step result = kOk;
         for (const DialogCase &c : dialogCases) {
             const std::wstring file = scratchDir + c.name;
-            dialogFile = file.c_str();
-            dialogsAnswered = 0;
+            State().dialogFile = file.c_str();
+            State().dialogsAnswered = 0;
             SendMessageW(GetDlgItem(page, c.button), BM_CLICK, 0, 0);
             Pump();
             UpdateWindow(page);
-            dialogFile = L"";
-            if (dialogsAnswered != c.dialogs) result = kSettingsDialogs;
+            State().dialogFile = L"";
+            if (State().dialogsAnswered != c.dialogs) result = kSettingsDialogs;
         }
         UnhookWindowsHookEx(hook);
         return result;
