@@ -92,6 +92,17 @@ class Fake:
                            capture_output=True, text=True, timeout=120)
         return r.returncode, r.stdout + r.stderr
 
+    def test_sh(self, presets):
+        """The README's test command on PRESETS with these stand-ins, no
+        fuzzing and no nested forced-probe runs."""
+        env = dict(self.env, QX_PRESETS=presets, QX_FUZZ_SECONDS="skip", QX_SKIP_PATH="skip",
+                   QX_TEST_LOGDIR=str(self.dir / "logs"))
+        env.pop("QX_X86_PROBE", None)
+        env.pop("QX_ARM64_PROBE", None)
+        r = subprocess.run([str(self.root / "scripts/test.sh")], env=env, capture_output=True, text=True,
+                           timeout=1800)
+        return r.returncode, r.stdout + r.stderr
+
     def calls(self):
         p = self.dir / "calls"
         return p.read_text().splitlines() if p.exists() else []
@@ -166,15 +177,8 @@ def case_test_run(root):
     """The README's test command on the win32 preset with the i386 group
     failing: its reason line and its count line."""
     f = Fake(root, CORE, update_fail=True, broken=["wine32:i386"])
-    logdir = f.dir / "logs"
-    env = dict(f.env, QX_PRESETS="win32", QX_FUZZ_SECONDS="skip", QX_SKIP_PATH="skip",
-               QX_TEST_LOGDIR=str(logdir))
-    env.pop("QX_X86_PROBE", None)
-    r = subprocess.run([str(root / "scripts/test.sh")], env=env, capture_output=True, text=True, timeout=1800)
-    out = r.stdout + r.stderr
-    problems = []
-    if r.returncode != 0:
-        problems.append(f"exit {r.returncode}")
+    rc, out = f.test_sh("win32")
+    problems = [f"exit {rc}"] if rc != 0 else []
     m = re.search(r"^==> \[win32\] x86 code does not run here: wine32:i386 could not be installed: "
                   r"Unable to correct problems, you have held broken packages\..*; (\d+) Wine tests not run, "
                   r"counted as skipped$", out, re.M)
@@ -197,14 +201,8 @@ def case_arm64_group_broken(root):
     """The ARM64 packages cannot be installed: the Linux aarch64 preset is
     not built, its tests counted as skipped with apt's reason."""
     f = Fake(root, CORE + ["wine32:i386"], update_fail=True, broken=["g++-aarch64-linux-gnu"])
-    logdir = f.dir / "logs"
-    env = dict(f.env, QX_PRESETS="linux-arm64", QX_FUZZ_SECONDS="skip", QX_SKIP_PATH="skip",
-               QX_TEST_LOGDIR=str(logdir))
-    r = subprocess.run([str(root / "scripts/test.sh")], env=env, capture_output=True, text=True, timeout=600)
-    out = r.stdout + r.stderr
-    problems = []
-    if r.returncode != 0:
-        problems.append(f"exit {r.returncode}")
+    rc, out = f.test_sh("linux-arm64")
+    problems = [f"exit {rc}"] if rc != 0 else []
     m = re.search(r"^==> \[linux-arm64\] not built here: .*g\+\+-aarch64-linux-gnu.* could not be installed: "
                   r"Unable to correct problems, you have held broken packages\..*; (\d+) tests not run, "
                   r"counted as skipped$", out, re.M)

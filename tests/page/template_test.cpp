@@ -136,54 +136,86 @@ const unsigned char *Resource(HMODULE module, const wchar_t *type, int id, size_
     return static_cast<const unsigned char *>(LockResource(LoadResource(module, found)));
 }
 
-TEST(PageTemplate, Dialog120HasEveryItemInOrder) {
+// One DIALOGEX template as stored: its header and every item.
+struct TemplateItem {
+    uint32_t style;
+    int16_t x, y, cx, cy;
+    int32_t id;
+    std::wstring cls, text;
+};
+struct Template {
+    uint32_t style = 0;
+    int16_t cx = 0, cy = 0;
+    std::wstring caption, face;
+    uint16_t points = 0;
+    std::vector<TemplateItem> items;
+};
+
+// Reads template `id` from the plug-in; false when it is missing, not an
+// extended template or runs past its resource.
+bool ReadTemplate(int id, Template *t) {
     auto &lib = qxtest::PluginLibrary::Get();
-    ASSERT_TRUE(lib.loaded());
     size_t size = 0;
-    const unsigned char *data = Resource(lib.module, RT_DIALOG, 120, &size);
-    ASSERT_NE(nullptr, data);
+    const unsigned char *data = lib.loaded() ? Resource(lib.module, RT_DIALOG, id, &size) : nullptr;
+    if (data == nullptr) return false;
     Reader r(data, size);
-    ASSERT_EQ(1, r.get<uint16_t>());
-    ASSERT_EQ(0xFFFF, r.get<uint16_t>());  // extended template
+    if (r.get<uint16_t>() != 1 || r.get<uint16_t>() != 0xFFFF) return false;  // extended template
     r.get<uint32_t>();
     r.get<uint32_t>();
-    const uint32_t style = r.get<uint32_t>();
-    const DWORD wanted = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT;
-    EXPECT_EQ(wanted, style & wanted);
+    t->style = r.get<uint32_t>();
     const uint16_t count = r.get<uint16_t>();
     r.get<int16_t>();
     r.get<int16_t>();
-    EXPECT_EQ(358, r.get<int16_t>());
-    EXPECT_EQ(289, r.get<int16_t>());
-    EXPECT_EQ(L"", r.nameOrOrdinal());  // menu
-    EXPECT_EQ(L"", r.nameOrOrdinal());  // class
-    EXPECT_EQ(L"Color correction", r.nameOrOrdinal());
-    EXPECT_EQ(8, r.get<uint16_t>());
+    t->cx = r.get<int16_t>();
+    t->cy = r.get<int16_t>();
+    if (r.nameOrOrdinal() != L"" || r.nameOrOrdinal() != L"") return false;  // menu, class
+    t->caption = r.nameOrOrdinal();
+    t->points = r.get<uint16_t>();
     r.get<uint16_t>();
     r.get<uint16_t>();
-    EXPECT_EQ(L"MS Shell Dlg", r.nameOrOrdinal());
-    ASSERT_EQ(sizeof kItems / sizeof kItems[0], count);
-
-    for (const Item &want : kItems) {
-        SCOPED_TRACE(testing::Message() << "item " << (&want - kItems) << " id " << want.id);
+    t->face = r.nameOrOrdinal();
+    for (uint16_t i = 0; i < count; ++i) {
+        TemplateItem item;
         r.alignDword();
         r.get<uint32_t>();
         r.get<uint32_t>();
-        const uint32_t itemStyle = r.get<uint32_t>();
-        const int16_t x = r.get<int16_t>(), y = r.get<int16_t>(), cx = r.get<int16_t>(), cy = r.get<int16_t>();
-        const int32_t id = r.get<int32_t>();
-        const std::wstring cls = ClassName(r.nameOrOrdinal());
-        const std::wstring text = r.nameOrOrdinal();
+        item.style = r.get<uint32_t>();
+        item.x = r.get<int16_t>(), item.y = r.get<int16_t>(), item.cx = r.get<int16_t>(), item.cy = r.get<int16_t>();
+        item.id = r.get<int32_t>();
+        item.cls = ClassName(r.nameOrOrdinal());
+        item.text = r.nameOrOrdinal();
         r.skip(r.get<uint16_t>());
-        ASSERT_TRUE(r.inside());
-        EXPECT_EQ(want.id, id);
+        t->items.push_back(item);
+    }
+    return r.inside();
+}
+
+TEST(PageTemplate, Dialog120HasEveryItemInOrder) {
+    Template t;
+    ASSERT_TRUE(ReadTemplate(120, &t));
+    const DWORD wanted = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT;
+    EXPECT_EQ(wanted, t.style & wanted);
+    EXPECT_EQ(358, t.cx);
+    EXPECT_EQ(289, t.cy);
+    EXPECT_EQ(L"Color correction", t.caption);
+    EXPECT_EQ(8, t.points);
+    EXPECT_EQ(L"MS Shell Dlg", t.face);
+    ASSERT_EQ(sizeof kItems / sizeof kItems[0], t.items.size());
+
+    for (size_t i = 0; i < t.items.size(); ++i) {
+        const Item &want = kItems[i];
+        const TemplateItem &got = t.items[i];
+        const uint32_t itemStyle = got.style;
+        const std::wstring &cls = got.cls;
+        SCOPED_TRACE(testing::Message() << "item " << i << " id " << want.id);
+        EXPECT_EQ(want.id, got.id);
         EXPECT_EQ(std::wstring(want.cls), cls);
-        EXPECT_EQ(std::wstring(want.text), text);
+        EXPECT_EQ(std::wstring(want.text), got.text);
         EXPECT_EQ(want.visible, (itemStyle & WS_VISIBLE) != 0);
-        EXPECT_EQ(want.x, x);
-        EXPECT_EQ(want.y, y);
-        EXPECT_EQ(want.cx, cx);
-        EXPECT_EQ(want.cy, cy);
+        EXPECT_EQ(want.x, got.x);
+        EXPECT_EQ(want.y, got.y);
+        EXPECT_EQ(want.cx, got.cx);
+        EXPECT_EQ(want.cy, got.cy);
         if (cls == TB) {
             EXPECT_EQ(DWORD(TBS_HORZ | TBS_AUTOTICKS | WS_TABSTOP), itemStyle & (TBS_VERT | TBS_AUTOTICKS | WS_TABSTOP));
         }
@@ -236,53 +268,31 @@ const VersionItem kVersionItems[] = {
 // MS Shell Dlg (and Windows in the page's font only for DS_SHELLFONT pages):
 // the page is laid out in that same font, or its lower rows fall outside.
 TEST(PageTemplate, Dialog106IsLaidOutInTheSheetsFont) {
-    auto &lib = qxtest::PluginLibrary::Get();
-    ASSERT_TRUE(lib.loaded());
-    size_t size = 0;
-    const unsigned char *data = Resource(lib.module, RT_DIALOG, 106, &size);
-    ASSERT_NE(nullptr, data);
-    Reader r(data, size);
-    ASSERT_EQ(1, r.get<uint16_t>());
-    ASSERT_EQ(0xFFFF, r.get<uint16_t>());  // extended template
-    r.get<uint32_t>();
-    r.get<uint32_t>();
-    const uint32_t style = r.get<uint32_t>();
+    Template t;
+    ASSERT_TRUE(ReadTemplate(106, &t));
     EXPECT_EQ(DWORD(WS_CHILD | WS_CAPTION | WS_DISABLED | DS_SHELLFONT),
-              style & (WS_CHILD | WS_POPUP | WS_CAPTION | WS_DISABLED | DS_SHELLFONT));
-    const uint16_t count = r.get<uint16_t>();
-    r.get<int16_t>();
-    r.get<int16_t>();
-    EXPECT_EQ(263, r.get<int16_t>());
-    EXPECT_EQ(188, r.get<int16_t>());
-    EXPECT_EQ(L"", r.nameOrOrdinal());  // menu
-    EXPECT_EQ(L"", r.nameOrOrdinal());  // class
-    EXPECT_EQ(L"Version", r.nameOrOrdinal());
-    EXPECT_EQ(8, r.get<uint16_t>());
-    r.get<uint16_t>();
-    r.get<uint16_t>();
-    EXPECT_EQ(L"MS Shell Dlg", r.nameOrOrdinal());
-    ASSERT_EQ(sizeof kVersionItems / sizeof kVersionItems[0], count);
+              t.style & (WS_CHILD | WS_POPUP | WS_CAPTION | WS_DISABLED | DS_SHELLFONT));
+    EXPECT_EQ(263, t.cx);
+    EXPECT_EQ(188, t.cy);
+    EXPECT_EQ(L"Version", t.caption);
+    EXPECT_EQ(8, t.points);
+    EXPECT_EQ(L"MS Shell Dlg", t.face);
+    ASSERT_EQ(sizeof kVersionItems / sizeof kVersionItems[0], t.items.size());
 
-    for (const VersionItem &want : kVersionItems) {
-        SCOPED_TRACE(testing::Message() << "item " << (&want - kVersionItems) << " id " << want.id);
-        r.alignDword();
-        r.get<uint32_t>();
-        r.get<uint32_t>();
-        const uint32_t itemStyle = r.get<uint32_t>();
-        const int16_t x = r.get<int16_t>(), y = r.get<int16_t>(), cx = r.get<int16_t>(), cy = r.get<int16_t>();
-        const int32_t id = r.get<int32_t>();
-        const std::wstring cls = ClassName(r.nameOrOrdinal());
-        const std::wstring text = r.nameOrOrdinal();
-        r.skip(r.get<uint16_t>());
-        ASSERT_TRUE(r.inside());
-        EXPECT_EQ(want.id, id);
-        EXPECT_EQ(std::wstring(ST), cls);
-        if (want.text != nullptr) EXPECT_EQ(std::wstring(want.text), text);
-        EXPECT_EQ(want.visible, (itemStyle & WS_VISIBLE) != 0);
-        EXPECT_EQ(want.x, x);
-        EXPECT_EQ(want.y, y);
-        EXPECT_EQ(want.cx, cx);
-        EXPECT_EQ(want.cy, cy);
+    for (size_t i = 0; i < t.items.size(); ++i) {
+        const VersionItem &want = kVersionItems[i];
+        const TemplateItem &got = t.items[i];
+        SCOPED_TRACE(testing::Message() << "item " << i << " id " << want.id);
+        EXPECT_EQ(want.id, got.id);
+        EXPECT_EQ(std::wstring(ST), got.cls);
+        if (want.text != nullptr) {
+            EXPECT_EQ(std::wstring(want.text), got.text);
+        }
+        EXPECT_EQ(want.visible, (got.style & WS_VISIBLE) != 0);
+        EXPECT_EQ(want.x, got.x);
+        EXPECT_EQ(want.y, got.y);
+        EXPECT_EQ(want.cx, got.cx);
+        EXPECT_EQ(want.cy, got.cy);
     }
 }
 
