@@ -66,11 +66,14 @@ apt_reason() {
   if [ -n "$dep" ]; then echo "$err ($dep)"; else echo "$err"; fi
 }
 
-updated=0
-failed_index=""
+# A caller that has just run the update (the test command, for its nested
+# runs) says so: a degraded mirror is not asked again and again.
+updated=0; [ -z "${QX_APT_UPDATED:-}" ] || updated=1
+failed_index="${QX_APT_UPDATED:-}"; [ "$failed_index" != ok ] || failed_index=""
 apt_update() {
   [ $updated -eq 0 ] || return 0
   updated=1
+  [ -z "${QX_DEPS_UPDATED_FILE:-}" ] || echo ok >"$QX_DEPS_UPDATED_FILE"
   local i log
   log=$(mktemp)
   for ((i = 1; i <= tries; i++)); do
@@ -83,6 +86,7 @@ apt_update() {
     [ $i -lt $tries ] && sleep "$pause"
   done
   rm -f "$log"
+  [ -z "${QX_DEPS_UPDATED_FILE:-}" ] || echo "${failed_index:-apt-get update failed}" >"$QX_DEPS_UPDATED_FILE"
   echo "==> apt-get update failed $tries times; going on with the indexes there are: ${failed_index:-no reason given}"
 }
 

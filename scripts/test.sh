@@ -15,7 +15,11 @@ root=$(pwd)
 # they may not install, and then that architecture's tests are skipped with
 # apt's reason (build/deps/GROUP.unavailable) while the rest runs.
 export QX_DEPS_STATE="${QX_DEPS_STATE:-$root/build/deps}"
-scripts/deps.sh --group x86 --group arm64 clang libclang-rt-14-dev || exit 1
+updated_file=$(mktemp)
+QX_DEPS_UPDATED_FILE="$updated_file" scripts/deps.sh --group x86 --group arm64 clang libclang-rt-14-dev || exit 1
+# The nested runs below need not ask the mirror again.
+[ ! -s "$updated_file" ] || export QX_APT_UPDATED="$(cat "$updated_file")"
+rm -f "$updated_file"
 presets=(${QX_PRESETS:-native sanitize tsan linux-arm64 win64 win32 winarm64})
 jobs=$(nproc)
 status=0

@@ -85,6 +85,9 @@ class Fake:
                         FAKE_UPDATE_FAIL="1" if update_fail else "", FAKE_BROKEN=" ".join(broken),
                         FAKE_UNKNOWN=" ".join(unknown), QX_DEPS_STATE=str(self.state),
                         QX_APT_RETRY_PAUSE="0")
+        # What the calling test command learnt of the real mirror is not ours.
+        for name in ("QX_APT_UPDATED", "QX_DEPS_UPDATED_FILE"):
+            self.env.pop(name, None)
         self.root = root
 
     def deps(self, *args):
