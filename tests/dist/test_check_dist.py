@@ -10,6 +10,7 @@ import argparse
 import hashlib
 import pathlib
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -161,20 +162,25 @@ class CheckDist(unittest.TestCase):
         # Whole and sound: accepted beside the others.
         arm64 = {f"arm64/{name}": dll(ARM64, name) for name in EXPORTS}
         arm64["tools/arm64/qx748.exe"] = fake_pe.build(ARM64, dll=False, imports=["KERNEL32.dll", "msvcrt.dll"])
+        elf_head = b"\x7fELF\x02\x01\x01" + bytes(9) + struct.pack("<HH", 2, 183)
+        arm64["tools/linux-aarch64/qx748"] = elf_head + bytes(64)
         lay_out(self.dist, **arm64)
         rc, failed, out = run_checker(self.dist)
         self.assertEqual((rc, failed), (0, []), out)
         self.assertIn("arm64/QX748UI.dll machine arm64, PE32+", out)
         # The runtime's unwinder exported beside the .def names, an x64
-        # build in the arm64 folder, and an ARM64 part without its tool.
+        # build in the arm64 folder, an ARM64 part without its tool, and an
+        # x86-64 program where the aarch64 one belongs.
         shutil.rmtree(self.dist)
         lay_out(self.dist, **{
             **arm64,
             "arm64/QX748UI.dll": dll(ARM64, "QX748UI.dll", exports=EXPORTS["QX748UI.dll"] + ["_Unwind_Resume"]),
             "arm64/QX748SP.dll": dll(X64, "QX748SP.dll"),
             "tools/arm64/qx748.exe": None,
+            "tools/linux-aarch64/qx748": elf_head[:18] + struct.pack("<H", 62) + bytes(64),
         })
-        self.assertRejected("arm64/QX748UI.dll exports", "arm64/QX748SP.dll machine x64", "tree holds exactly")
+        self.assertRejected("arm64/QX748UI.dll exports", "arm64/QX748SP.dll machine x64", "tree holds exactly",
+                            "tools/linux-aarch64/qx748 is an aarch64 ELF")
 
     def test_tree_shape(self):
         lay_out(self.dist, **{"x86/QX748SP.dll": None, "x64/QX748UI.pdb": b"symbols"})

@@ -10,8 +10,9 @@ and a VERSIONINFO whose fixed and string versions agree with
 `tools/qx748 --version`. tools/qx748.exe must be an x64 program and
 tools/x86/qx748.exe an x86 one, both importing system DLLs only,
 tools/qx748 an x86-64 ELF program. The ARM64 part (arm64/ with both DLLs,
-tools/arm64/qx748.exe) is checked the same way when the drop has it, and
-then must be whole. Every file is listed
+tools/arm64/qx748.exe, and tools/linux-aarch64/qx748 an aarch64 ELF
+program) is checked the same way when the drop has it, and then must be
+whole. Every file is listed
 once in SHA256SUMS with its digest, and THIRD-PARTY-NOTICES.md carries the
 preview photograph's credit line verbatim.
 
@@ -49,7 +50,16 @@ TOOLS = (("tools/qx748.exe", MACHINE_X64), ("tools/x86/qx748.exe", MACHINE_X86))
 # Built by another toolchain than the rest: in the drop when that build ran.
 ARM64 = ("arm64", MACHINE_ARM64)
 ARM64_TOOL = ("tools/arm64/qx748.exe", MACHINE_ARM64)
-ARM64_TREE = sorted([f"arm64/{name}" for name in EXPORTS] + [ARM64_TOOL[0]])
+# The Linux aarch64 program comes with it (its own cross build).
+LINUX_AARCH64_TOOL = "tools/linux-aarch64/qx748"
+ARM64_TREE = sorted([f"arm64/{name}" for name in EXPORTS] + [ARM64_TOOL[0], LINUX_AARCH64_TOOL])
+EM_X86_64, EM_AARCH64 = 62, 183
+
+
+def is_elf64(head, machine):
+    """A 64-bit little-endian ELF file for the machine."""
+    return (len(head) >= 20 and head[:4] == b"\x7fELF" and head[4] == 2 and head[5] == 1 and
+            struct.unpack_from("<H", head, 18)[0] == machine)
 
 
 class PEError(Exception):
@@ -242,13 +252,16 @@ def main(argv):
     extra = [f for f in files if f not in tree]
     check(not missing and not extra, f"tree holds exactly the drop's files (missing {missing}, extra {extra})")
 
+    aarch64 = dist / LINUX_AARCH64_TOOL
+    if with_arm64 and aarch64.is_file():
+        check(is_elf64(aarch64.read_bytes()[:20], EM_AARCH64), f"{LINUX_AARCH64_TOOL} is an aarch64 ELF program")
+
     # The version every binary must carry, from the Linux CLI.
     cli = dist / "tools" / "qx748"
     want = text = None
     if cli.is_file():
         head = cli.read_bytes()[:20]
-        check(head[:4] == b"\x7fELF" and head[4] == 2 and head[5] == 1 and
-              struct.unpack_from("<H", head, 18)[0] == 62, "tools/qx748 is an x86-64 ELF program")
+        check(is_elf64(head, EM_X86_64), "tools/qx748 is an x86-64 ELF program")
         try:
             run = subprocess.run([str(cli), "--version"], capture_output=True, text=True, timeout=30)
             out, rc = run.stdout.strip(), run.returncode
