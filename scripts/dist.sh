@@ -106,7 +106,12 @@ fi
 python3 "$root/tests/tools/same_bytes.py" "${builds[@]}" >"$logs/same-bytes.log" 2>&1 ||
   { cat "$logs/same-bytes.log"; echo "==> The drop's tools DIFFER"; exit 1; }
 tail -1 "$logs/same-bytes.log"
-"$run" --arch win64 --prefix "$root/build/release-x64/wineprefix" --stop
-"$run" --arch win32 --prefix "$root/build/release-x86/wineprefix" --stop
-"$run" --arch arm64 --prefix "$root/build/release-arm64/wineprefix" --stop
+# The Wine servers of the programs that ran.
+for b in "${builds[@]}"; do
+  case "$b" in
+    x64=*) "$run" --arch win64 --prefix "$root/build/release-x64/wineprefix" --stop ;;
+    x86=*) "$run" --arch win32 --prefix "$root/build/release-x86/wineprefix" --stop ;;
+    arm64=*) "$run" --arch arm64 --prefix "$root/build/release-arm64/wineprefix" --stop ;;
+  esac
+done
 echo "==> Release drop is in $dist ($((SECONDS - start)) s)"
