@@ -17,7 +17,7 @@ namespace {
 struct Item {
     int32_t id;
     const wchar_t *cls;
-    const wchar_t *text;  // "#n": a resource ordinal
+    const wchar_t *text;  // "#n": a resource ordinal; null: not compared (set at run time)
     bool visible;
     short x, y, cx, cy;
 };
@@ -190,6 +190,20 @@ bool ReadTemplate(int id, Template *t) {
     return r.inside();
 }
 
+// The fields every item is held to, in template order.
+void ExpectItem(const Item &want, const TemplateItem &got) {
+    EXPECT_EQ(want.id, got.id);
+    EXPECT_EQ(std::wstring(want.cls), got.cls);
+    if (want.text != nullptr) {
+        EXPECT_EQ(std::wstring(want.text), got.text);
+    }
+    EXPECT_EQ(want.visible, (got.style & WS_VISIBLE) != 0);
+    EXPECT_EQ(want.x, got.x);
+    EXPECT_EQ(want.y, got.y);
+    EXPECT_EQ(want.cx, got.cx);
+    EXPECT_EQ(want.cy, got.cy);
+}
+
 TEST(PageTemplate, Dialog120HasEveryItemInOrder) {
     Template t;
     ASSERT_TRUE(ReadTemplate(120, &t));
@@ -208,14 +222,7 @@ TEST(PageTemplate, Dialog120HasEveryItemInOrder) {
         const uint32_t itemStyle = got.style;
         const std::wstring &cls = got.cls;
         SCOPED_TRACE(testing::Message() << "item " << i << " id " << want.id);
-        EXPECT_EQ(want.id, got.id);
-        EXPECT_EQ(std::wstring(want.cls), cls);
-        EXPECT_EQ(std::wstring(want.text), got.text);
-        EXPECT_EQ(want.visible, (itemStyle & WS_VISIBLE) != 0);
-        EXPECT_EQ(want.x, got.x);
-        EXPECT_EQ(want.y, got.y);
-        EXPECT_EQ(want.cx, got.cx);
-        EXPECT_EQ(want.cy, got.cy);
+        ExpectItem(want, got);
         if (cls == TB) {
             EXPECT_EQ(DWORD(TBS_HORZ | TBS_AUTOTICKS | WS_TABSTOP), itemStyle & (TBS_VERT | TBS_AUTOTICKS | WS_TABSTOP));
         }
@@ -233,35 +240,28 @@ TEST(PageTemplate, Dialog120HasEveryItemInOrder) {
 }
 
 // Template 106, the Version page: every item a left-aligned static text.
-struct VersionItem {
-    int32_t id;
-    const wchar_t *text;  // null: the product line, from the version header
-    bool visible;
-    short x, y, cx, cy;
-};
-
-const VersionItem kVersionItems[] = {
-    {-1, nullptr, true, 29, 26, 144, 10},
-    {-1, L"", true, 27, 62, 160, 2},
-    {-1, L"Windows (R) 2000/XP", true, 29, 68, 79, 12},
-    {1030, L"Printer Driver", true, 29, 80, 157, 12},
-    {-1, L"QX748.GPD", true, 29, 98, 60, 12},
-    {111, L"", true, 89, 98, 64, 12},
-    {-1, L"QX748UI.DLL", true, 29, 110, 60, 12},
-    {112, L"", true, 89, 110, 64, 12},
-    {-1, L"QX748UD.DLL", true, 29, 122, 60, 12},
-    {113, L"", true, 89, 122, 64, 12},
-    {-1, L"QX748LM.DLL", true, 29, 134, 60, 12},
-    {114, L"", true, 89, 134, 64, 12},
-    {1031, L"Gamma Table", false, 29, 158, 60, 12},
-    {115, L"", true, 86, 158, 170, 23},
-    {-1, L"QX748 Imaging Systems", true, 29, 12, 152, 12},
-    {1029, L"https://qx748.test/", true, 59, 38, 110, 9},
-    {1032, L"mailto:info@qx748.test", true, 59, 50, 110, 9},
-    {-1, L"URL", true, 30, 38, 23, 10},
-    {-1, L"Mail", true, 30, 50, 23, 10},
-    {-1, L"QX748Print.dll", true, 29, 147, 60, 12},
-    {116, L"", true, 89, 147, 64, 12},
+const Item kVersionItems[] = {
+    {-1, ST, nullptr, true, 29, 26, 144, 10},
+    {-1, ST, L"", true, 27, 62, 160, 2},
+    {-1, ST, L"Windows (R) 2000/XP", true, 29, 68, 79, 12},
+    {1030, ST, L"Printer Driver", true, 29, 80, 157, 12},
+    {-1, ST, L"QX748.GPD", true, 29, 98, 60, 12},
+    {111, ST, L"", true, 89, 98, 64, 12},
+    {-1, ST, L"QX748UI.DLL", true, 29, 110, 60, 12},
+    {112, ST, L"", true, 89, 110, 64, 12},
+    {-1, ST, L"QX748UD.DLL", true, 29, 122, 60, 12},
+    {113, ST, L"", true, 89, 122, 64, 12},
+    {-1, ST, L"QX748LM.DLL", true, 29, 134, 60, 12},
+    {114, ST, L"", true, 89, 134, 64, 12},
+    {1031, ST, L"Gamma Table", false, 29, 158, 60, 12},
+    {115, ST, L"", true, 86, 158, 170, 23},
+    {-1, ST, L"QX748 Imaging Systems", true, 29, 12, 152, 12},
+    {1029, ST, L"https://qx748.test/", true, 59, 38, 110, 9},
+    {1032, ST, L"mailto:info@qx748.test", true, 59, 50, 110, 9},
+    {-1, ST, L"URL", true, 30, 38, 23, 10},
+    {-1, ST, L"Mail", true, 30, 50, 23, 10},
+    {-1, ST, L"QX748Print.dll", true, 29, 147, 60, 12},
+    {116, ST, L"", true, 89, 147, 64, 12},
 };
 
 // The sheet makes room for a page in dialog units of its own font, 8-point
@@ -280,19 +280,8 @@ TEST(PageTemplate, Dialog106IsLaidOutInTheSheetsFont) {
     ASSERT_EQ(sizeof kVersionItems / sizeof kVersionItems[0], t.items.size());
 
     for (size_t i = 0; i < t.items.size(); ++i) {
-        const VersionItem &want = kVersionItems[i];
-        const TemplateItem &got = t.items[i];
-        SCOPED_TRACE(testing::Message() << "item " << i << " id " << want.id);
-        EXPECT_EQ(want.id, got.id);
-        EXPECT_EQ(std::wstring(ST), got.cls);
-        if (want.text != nullptr) {
-            EXPECT_EQ(std::wstring(want.text), got.text);
-        }
-        EXPECT_EQ(want.visible, (got.style & WS_VISIBLE) != 0);
-        EXPECT_EQ(want.x, got.x);
-        EXPECT_EQ(want.y, got.y);
-        EXPECT_EQ(want.cx, got.cx);
-        EXPECT_EQ(want.cy, got.cy);
+        SCOPED_TRACE(testing::Message() << "item " << i << " id " << kVersionItems[i].id);
+        ExpectItem(kVersionItems[i], t.items[i]);
     }
 }
 
