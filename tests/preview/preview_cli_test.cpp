@@ -147,10 +147,65 @@ TEST_F(PreviewCli, UnusablePictureFallsBackSayingWhyAndStillSucceeds) {
 }
 
 TEST_F(PreviewCli, BadArgumentsFailWithoutWriting) {
-    for (const std::string args : {"--set sharpness=8", "--set nosuch=1", "--picture", ""}) {
-        const Result r = Qx(args + (args.empty() || args == "--picture" ? "" : " " + Path("out.bmp")));
+    for (const std::string args : {"--set sharpness=8", "--set nosuch=1", "--picture", "", "--side 0", "--side -288",
+                                   "--side abc", "--side 288x", "--side 1921", "--side 191", "--side 99999999999",
+                                   "--side 288 --side 384", "--side"}) {
+        const Result r = Qx(args + (args.empty() || args == "--picture" || args == "--side" ? "" : " " + Path("out.bmp")));
         EXPECT_EQ(r.status, 2) << args;
         EXPECT_FALSE(fs::exists(Path("out.bmp"))) << args;
+    }
+}
+
+TEST_F(PreviewCli, ASideTheBuiltinPhotographServesFromTheSizeItUses) {
+    const struct {
+        int side, from, out;
+    } cases[] = {{288, 288, 288}, {250, 288, 250}, {384, 384, 384}, {480, 384, 384}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.side);
+        const Result r = Qx("--side " + std::to_string(c.side) + " --set sharpness=5 " + Path("out.bmp"));
+        ASSERT_EQ(r.status, 0) << r.err;
+        const Bytes bmp =
+            qxtest::ReadWholeFile(std::string(QX_RESOURCES_DIR) + "/builtin-preview-" + std::to_string(c.from) + ".bmp");
+        ASSERT_GT(bmp.size(), 54u);
+        const uint64_t fromStride = qxtest::StrideOf(c.from), stride = qxtest::StrideOf(c.out);
+        Bytes centre(stride * static_cast<uint64_t>(c.out), 0);
+        const int first = c.from / 2 - c.out / 2;
+        for (int y = 0; y < c.out; ++y)
+            std::memcpy(&centre[y * stride], &bmp[54 + (first + y) * fromStride + first * 3], 3 * c.out);
+        qx::CorrectionSettings s = WithDefaults();
+        s.sharpness = 5;
+        const Written out = ReadOut(Path("out.bmp"));
+        EXPECT_EQ(out.width, c.out);
+        EXPECT_EQ(out.height, c.out);
+        EXPECT_EQ(out.pixels, Corrected(centre, s, c.out, c.out));
+    }
+}
+
+TEST_F(PreviewCli, ASideCutsTheCentreOfAPictureLargerThanIt) {
+    BmpShape shape;
+    shape.width = 641;
+    shape.height = 400;
+    const Bytes file = qxtest::BuildBmp(shape);
+    ASSERT_TRUE(qxtest::WriteFile(Path("in.bmp"), file));
+    const Result r = Qx("--side 384 --picture " + Path("in.bmp") + " " + Path("out.bmp"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const uint64_t fileStride = qxtest::StrideOf(641);
+    Bytes centre(1152 * 384);
+    for (size_t i = 0; i < 384; ++i)
+        std::memcpy(&centre[i * 1152], &file[54 + (8 + i) * fileStride + 128 * 3], 1152);
+    const Written out = ReadOut(Path("out.bmp"));
+    EXPECT_EQ(out.width, 384);
+    EXPECT_EQ(out.pixels, Corrected(centre, WithDefaults(), 384, 384));
+}
+
+TEST_F(PreviewCli, ASideItCannotServeIsNamedInTheMessage) {
+    ASSERT_TRUE(qxtest::WriteFile(Path("out.bmp"), Bytes{1, 2, 3}));
+    for (const std::string side : {"0", "-5", "abc", "2000"}) {
+        const Result r = Qx("--side " + side + " " + Path("out.bmp"));
+        EXPECT_EQ(r.status, 2) << side;
+        EXPECT_NE(r.err.find("--side " + side + ": "), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("192 to 1920"), std::string::npos) << r.err;
+        EXPECT_EQ(qxtest::ReadWholeFile(Path("out.bmp")), (Bytes{1, 2, 3})) << "the output file was touched";
     }
 }
 

@@ -368,4 +368,104 @@ TEST(PreviewLoad, BuiltinPhotographIsTheResourceFilesPixels) {
     EXPECT_FALSE(qx::LoadBuiltinPicture(bmp.data(), 100, builtin));
 }
 
+// ---- the preview above 96 DPI ----------------------------------------------------
+
+TEST(PreviewSide, GrowsWithTheDpiAndTheScratchWithTheSide) {
+    const struct {
+        int dpi;
+        int32_t side;
+        size_t scratch;
+    } cases[] = {
+        {72, 192, 147456},   {96, 192, 147456},   {120, 240, 172800},     {125, 250, 188000},
+        {144, 288, 248832},  {192, 384, 442368},  {960, 1920, 11059200},  {4000, 1920, 11059200},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(qx::PreviewSideForDpi(c.dpi), c.side) << c.dpi << " DPI";
+        EXPECT_EQ(qx::PreviewScratchBytes(c.side), c.scratch) << c.side;  // 250: rows of 752 bytes
+    }
+    EXPECT_EQ(qx::PreviewScratchBytes(191), 0u);
+    EXPECT_EQ(qx::PreviewScratchBytes(1921), 0u);
+}
+
+TEST(PreviewSide, LargerPictureIsCutToTheSidesCentreSmallerOneKeptWhole) {
+    struct Case {
+        int32_t width, height, side;
+        bool cut;
+        uint32_t column, row;
+    };
+    const Case cases[] = {
+        {640, 480, 288, true, 176, 96},   // the 192 rule with 288 in place of 192
+        {640, -480, 250, true, 195, 115}, // rows of 750 bytes padded to 752, top-down kept
+        {289, 289, 288, true, 0, 0},
+        {288, 1000, 288, false, 0, 0},    // one side not larger: whole, stretched by the page
+        {300, 300, 384, false, 0, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + " at " + std::to_string(c.side));
+        BmpShape shape;
+        shape.width = c.width;
+        shape.height = c.height;
+        const Bytes file = BuildBmp(shape);
+        qx::MemorySource src(file.data(), file.size());
+        PicturePlan plan;
+        ASSERT_EQ(qx::PlanPicture(src, plan, c.side), PictureFault::None);
+        ASSERT_EQ(plan.cutOut, c.cut);
+        if (!c.cut) {
+            EXPECT_EQ(plan.width, c.width);
+            continue;
+        }
+        EXPECT_EQ(plan.width, c.side);
+        EXPECT_EQ(plan.height, c.height < 0 ? -c.side : c.side);
+        EXPECT_EQ(plan.firstColumn, c.column);
+        EXPECT_EQ(plan.firstRow, c.row);
+        const size_t stride = qxtest::StrideOf(c.side);
+        ASSERT_EQ(plan.pixelBytes, stride * static_cast<size_t>(c.side));
+        const Bytes px = ReadPixels(file, plan);
+        for (uint32_t r = 0; r < static_cast<uint32_t>(c.side); r += 37)
+            for (uint32_t x = 0; x < static_cast<uint32_t>(c.side); x += 41)
+                ASSERT_EQ(px[r * stride + x * 3 + 1], PixelByte(c.row + r, c.column + x, 1)) << r << "," << x;
+        for (size_t k = size_t{3} * c.side; k < stride; ++k) EXPECT_EQ(px[stride * 5 + k], 0) << "padding " << k;
+    }
+}
+
+Bytes ResourceFile(int side) {
+    const std::string name = side == 192 ? "builtin-preview.bmp" : "builtin-preview-" + std::to_string(side) + ".bmp";
+#ifdef _WIN32
+    return qxtest::ReadWholeFile(std::string("Z:") + QX_RESOURCES_DIR + "/" + name);
+#else
+    return qxtest::ReadWholeFile(std::string(QX_RESOURCES_DIR) + "/" + name);
+#endif
+}
+
+TEST(PreviewSide, BuiltinPhotographAtTheSizeTheSideUses) {
+    const struct {
+        int32_t side, from, out;
+    } cases[] = {
+        {192, 192, 192}, {194, 240, 194}, {240, 240, 240}, {250, 288, 250},
+        {288, 288, 288}, {336, 336, 336}, {384, 384, 384}, {480, 384, 384},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.side);
+        EXPECT_EQ(qx::BuiltinSideFor(c.side), c.from);
+        const Bytes bmp = ResourceFile(c.from);
+        ASSERT_EQ(bmp.size(), 54 + qxtest::StrideOf(c.from) * static_cast<size_t>(c.from));
+        ASSERT_EQ(qx::PackedBuiltinSide(bmp.data() + 14, bmp.size() - 14), c.from) << "a resource file is not its size";
+        qx::PreviewImage image;
+        ASSERT_TRUE(qx::LoadBuiltinPictureAt(bmp.data(), bmp.size(), c.side, image));
+        ASSERT_EQ(image.width, c.out);
+        ASSERT_EQ(image.height, c.out);
+        EXPECT_EQ(Get32(image.header, 4), static_cast<uint32_t>(c.out));
+        // The centre, as a picture file of that size is cut.
+        qx::MemorySource file(bmp.data(), bmp.size());
+        PicturePlan plan;
+        ASSERT_EQ(qx::PlanPicture(file, plan, c.side), PictureFault::None);
+        EXPECT_EQ(image.pixels, ReadPixels(bmp, plan));
+    }
+    // A block that is not one of the photograph's sizes, or is short, is refused.
+    const Bytes bmp = ResourceFile(288);
+    EXPECT_EQ(qx::PackedBuiltinSide(bmp.data() + 14, bmp.size() - 15), 0);
+    Bytes odd = BuildBmp(BmpShape{});
+    EXPECT_EQ(qx::PackedBuiltinSide(odd.data() + 14, odd.size() - 14), 0);
+}
+
 }  // namespace

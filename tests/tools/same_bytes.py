@@ -38,6 +38,7 @@ INPUTS = {
     "odd.bmp": bmp(37, 23, 1),
     "top.bmp": bmp(41, 17, 2, top_down=True),
     "wide.bmp": bmp(257, 201, 3),
+    "big.bmp": bmp(401, 389, 5),
     "tiny.bmp": bmp(2, 2, 4),
     "junk.bmp": b"BM" + bytes(range(200)),
 }
@@ -69,6 +70,12 @@ def cases():
     yield "preview/builtin/worst", f"preview {set_words('worst')} out.bmp", ["out.bmp"]
     yield "preview/wide/mid", f"preview {set_words('radius-mid')} --picture wide.bmp out.bmp", ["out.bmp"]
     yield "preview/junk", "preview --picture junk.bmp out.bmp", ["out.bmp"]
+    # Above 96 DPI: the built-in photograph at its 288 and 384 sizes, and a
+    # larger picture's centre at those sides.
+    for side in (288, 384):
+        yield f"preview/builtin/{side}/worst", f"preview --side {side} {set_words('worst')} out.bmp", ["out.bmp"]
+        yield f"preview/big/{side}/mid", f"preview --side {side} {set_words('radius-mid')} --picture big.bmp out.bmp", ["out.bmp"]
+    yield "preview/bad-side", "preview --side 0 out.bmp", ["out.bmp"]
     yield "correct/junk", "correct junk.bmp out.bmp", ["out.bmp"]
     yield "correct/missing", "correct missing.bmp out.bmp", ["out.bmp"]
     yield "correct/bad-set", "correct --set brightness=11 odd.bmp out.bmp", ["out.bmp"]

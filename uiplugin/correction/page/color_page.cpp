@@ -23,8 +23,11 @@
 namespace {
 
 const wchar_t kScratchProperty[] = L"QX748.PreviewScratch";
+const wchar_t kScratchBytesProperty[] = L"QX748.PreviewScratchBytes";
 const wchar_t kImagesProperty[] = L"QX748.ScaledImages";
 constexpr DWORD kFileNameChars = 260;
+// WM_DPICHANGED_AFTERPARENT (Windows 10 1703), newer than the headers' target.
+constexpr UINT kDpiChangedAfterParent = 0x02E3;
 constexpr int kTextChars = 256;
 
 // ---- owners ----------------------------------------------------------------
@@ -388,6 +391,54 @@ void ReleaseImages(HWND page) {
     if (auto *images = static_cast<ScaledImages *>(RemovePropW(page, kImagesProperty))) PutBackImages(images);
 }
 
+// ---- the preview's scratch block ------------------------------------------------
+
+PreviewScratch ScratchOf(HWND page) {
+    PreviewScratch scratch;
+    scratch.block = GetPropW(page, kScratchProperty);
+    scratch.bytes = scratch.block != nullptr ? reinterpret_cast<size_t>(GetPropW(page, kScratchBytesProperty)) : 0;
+    return scratch;
+}
+
+void FreeScratch(HWND page) {
+    RemovePropW(page, kScratchBytesProperty);
+    if (void *scratch = RemovePropW(page, kScratchProperty)) HeapFree(GetProcessHeap(), 0, scratch);
+}
+
+// A block for the preview at the window's DPI; where that much memory cannot
+// be had, the 192-pixel one (the preview is then stretched), and without
+// even that a large picture falls back to the built-in one. An existing
+// block is replaced only by one that serves the new side.
+void SizeScratch(HWND page) {
+    const size_t want = qx::PreviewScratchBytes(qx::PreviewSideForDpi(WindowDpi(page)));
+    const PreviewScratch now = ScratchOf(page);
+    if (now.block != nullptr && now.bytes == want) return;
+    void *block = HeapAlloc(GetProcessHeap(), 0, want);
+    size_t bytes = want;
+    if (block == nullptr && now.block != nullptr) return;  // keep what serves at least 192
+    if (block == nullptr) {
+        bytes = qx::kPreviewScratchSize;
+        block = HeapAlloc(GetProcessHeap(), 0, bytes);
+        if (block == nullptr) return;
+    }
+    FreeScratch(page);
+    if (!SetPropW(page, kScratchProperty, block) ||
+        !SetPropW(page, kScratchBytesProperty, reinterpret_cast<HANDLE>(bytes))) {
+        RemovePropW(page, kScratchProperty);
+        HeapFree(GetProcessHeap(), 0, block);
+    }
+}
+
+// The platform has laid the page out again at its window's new DPI (a per-
+// monitor aware host moved to a screen of another scale): the art, the
+// preview's block and everything the page draws follow.
+void OnDpiChanged(HWND page) {
+    ReleaseImages(page);
+    ScaleImages(page);
+    if (RecordOf(ContextOf(page)) != nullptr) SizeScratch(page);
+    InvalidateRect(page, nullptr, TRUE);
+}
+
 // ---- messages ----------------------------------------------------------------
 
 void InitPage(HWND page, const PROPSHEETPAGEW *pageRecord) {
@@ -412,9 +463,7 @@ void InitPage(HWND page, const PROPSHEETPAGEW *pageRecord) {
     SetWindowLongPtrW(page, DWLP_USER, reinterpret_cast<LONG_PTR>(context));
     SetDlgItemInt(page, IDC_ORDER_ID, static_cast<UINT>(stored.orderId), TRUE);
     UpdateChangedState(page, stored);
-    // Without it the preview of a large picture falls back to the built-in one.
-    void *scratch = HeapAlloc(GetProcessHeap(), 0, qx::kPreviewScratchSize);
-    if (scratch != nullptr && !SetPropW(page, kScratchProperty, scratch)) HeapFree(GetProcessHeap(), 0, scratch);
+    SizeScratch(page);
 }
 
 void OnCommand(HWND page, WPARAM wParam) {
@@ -509,10 +558,13 @@ INT_PTR CALLBACK ColorPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
         break;
     case WM_PAINT:
         if (unsigned char *record = RecordOf(ContextOf(page)))
-            RenderPreview(page, record, GetPropW(page, kScratchProperty), ReadControlsFn{ReadControlsForPreview, nullptr});
+            RenderPreview(page, record, ScratchOf(page), ReadControlsFn{ReadControlsForPreview, nullptr});
+        break;
+    case kDpiChangedAfterParent:
+        OnDpiChanged(page);
         break;
     case WM_DESTROY:
-        if (void *scratch = RemovePropW(page, kScratchProperty)) HeapFree(GetProcessHeap(), 0, scratch);
+        FreeScratch(page);
         ForgetPickedPicture(page);
         ReleaseImages(page);
         break;

@@ -9,6 +9,7 @@
 #include "uiplugin/correction/page/picture_open.h"
 #include "uiplugin/correction/picture/preview_picture.h"
 #include "uiplugin/frame/gdi_owners.h"
+#include "uiplugin/settings/le_bytes.h"
 #include "uiplugin/frame/module.h"
 #include "uiplugin/frame/unique_file.h"
 #include "uiplugin/resources/resource_ids.h"
@@ -93,19 +94,20 @@ bool CreateSection(HDC dc, const qx::InfoHeader &header, int32_t width, uint32_t
     return true;
 }
 
-bool LoadFilePicture(HWND page, const wchar_t *path, unsigned char *scratch, Picture &pic, bool &keepPath) {
+bool LoadFilePicture(HWND page, const wchar_t *path, unsigned char *scratch, int32_t side, Picture &pic,
+                     bool &keepPath) {
     UniqueFile file(OpenStoredPicture(page, path, &keepPath));
     if (!file.valid()) return false;
     HandleSource source(file.get());
     qx::PicturePlan plan;
-    if (qx::PlanPicture(source, plan) != qx::PictureFault::None) return false;
+    if (qx::PlanPicture(source, plan, side) != qx::PictureFault::None) return false;
     if (plan.cutOut) {
         if (scratch == nullptr) return false;
         qx::ReadPicturePixels(source, plan, scratch);
     }
     if (!CreateSection(nullptr, plan.header, plan.width, plan.rows, plan.stride, pic)) return false;
     if (plan.cutOut) {
-        std::memcpy(pic.bits, scratch, qx::kPreviewPixelBytes);
+        std::memcpy(pic.bits, scratch, plan.pixelBytes);
     } else {
         qx::ReadPicturePixels(source, plan, pic.bits);
     }
@@ -130,10 +132,49 @@ bool LoadBuiltinPicture(HDC paintDc, HINSTANCE module, Picture &pic) {
     return true;
 }
 
+// The photograph made at the size a larger preview asks for (bitmaps 142 to
+// 145), read straight from the module's resource: its centre when the
+// preview is smaller, whole when larger (the last stretch grows it).
+bool LoadLargerBuiltinPicture(HDC paintDc, HINSTANCE module, int32_t side, Picture &pic) {
+    const int32_t n = qx::BuiltinSideFor(side);
+    int index = 0;
+    while (qx::kBuiltinSides[index] != n) ++index;
+    HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(IDB_BUILTIN_PREVIEW + index), MAKEINTRESOURCEW(2));
+    HGLOBAL loaded = found != nullptr ? LoadResource(module, found) : nullptr;
+    const void *dib = loaded != nullptr ? LockResource(loaded) : nullptr;
+    const size_t size = found != nullptr ? SizeofResource(module, found) : 0;
+    if (qx::PackedBuiltinSide(dib, size) != n) return false;
+    const int32_t out = side < n ? side : n;
+    qx::InfoHeader header = qx::BuiltinPictureHeader();
+    qx::StoreI32(header.data() + 4, out);  // biWidth
+    qx::StoreI32(header.data() + 8, out);  // biHeight
+    if (!CreateSection(paintDc, header, out, static_cast<uint32_t>(out), static_cast<size_t>(qx::RowStride24(out)),
+                       pic))
+        return false;
+    if (qx::CutBuiltinPicture(dib, size, side, pic.bits) != out) {
+        pic.section.reset();
+        return false;
+    }
+    return true;
+}
+
+// The side the picture is prepared at: the screen's (1:1 above 96 DPI)
+// when the page's scratch block can hold its cut-out, else 192, stretched.
+int32_t PreparedSide(int dpi, const PreviewScratch &scratch) {
+    const int32_t side = qx::PreviewSideForDpi(dpi);
+    return scratch.bytes >= qx::PreviewScratchBytes(side) ? side : qx::kPreviewSide;
+}
+
 }  // namespace
 
 void DrawPreview(HDC paintDc, HWND page, void *privateDevMode, void *previewScratch, ReadControlsFn readControls,
                  HINSTANCE module) {
+    DrawPreview(paintDc, page, privateDevMode, PreviewScratch{previewScratch, qx::kPreviewScratchSize}, readControls,
+                module);
+}
+
+void DrawPreview(HDC paintDc, HWND page, void *privateDevMode, PreviewScratch previewScratch,
+                 ReadControlsFn readControls, HINSTANCE module) {
     auto *record = static_cast<unsigned char *>(privateDevMode);
     constexpr size_t kPathBytes = qx::kPreviewPathChars * sizeof(char16_t);
     static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 paths");
@@ -142,14 +183,19 @@ void DrawPreview(HDC paintDc, HWND page, void *privateDevMode, void *previewScra
     wchar_t path[qx::kPreviewPathChars + 1] = {};
     if (record != nullptr) std::memcpy(path, record + qx::pdm::kPreviewImagePath, kPathBytes);
 
+    const int dpi = WindowDpi(page);
+    if (previewScratch.block == nullptr) previewScratch.bytes = 0;
+    const int32_t side = PreparedSide(dpi, previewScratch);
+
     Picture pic;
     bool keepPath = false;  // a network path left unopened stays the user's choice
-    bool havePicture = path[0] != L'\0' &&
-                       LoadFilePicture(page, path, static_cast<unsigned char *>(previewScratch), pic, keepPath);
+    bool havePicture = path[0] != L'\0' && LoadFilePicture(page, path, static_cast<unsigned char *>(previewScratch.block),
+                                                           side, pic, keepPath);
     if (!havePicture) {
         // An unusable picture is forgotten in the record itself.
         if (record != nullptr && !keepPath) std::memset(record + qx::pdm::kPreviewImagePath, 0, kPathBytes);
-        havePicture = LoadBuiltinPicture(paintDc, module, pic);
+        havePicture = side > qx::kPreviewSide && LoadLargerBuiltinPicture(paintDc, module, side, pic);
+        if (!havePicture) havePicture = LoadBuiltinPicture(paintDc, module, pic);
     }
     if (!havePicture) return;  // nothing at all, not even the frame
 
@@ -161,7 +207,7 @@ void DrawPreview(HDC paintDc, HWND page, void *privateDevMode, void *previewScra
 
     MemoryDc memory(paintDc);
     Selection selected(memory.get(), pic.section.get());
-    const RECT area = PreviewArea(DpiOf(paintDc));
+    const RECT area = PreviewArea(dpi);
     Rectangle(paintDc, area.left - 1, area.top - 1, area.right + 1, area.bottom + 1);
     SetStretchBltMode(paintDc, COLORONCOLOR);
     // |height| rows: a top-down section is addressed top row first, so the
@@ -171,9 +217,13 @@ void DrawPreview(HDC paintDc, HWND page, void *privateDevMode, void *previewScra
                    pic.width, static_cast<int>(pic.rows), SRCCOPY);
 }
 
-void RenderPreview(HWND page, void *privateDevMode, void *previewScratch, ReadControlsFn readControls) {
+void RenderPreview(HWND page, void *privateDevMode, PreviewScratch previewScratch, ReadControlsFn readControls) {
     PaintScope paint(page);
     if (paint.dc() != nullptr) DrawPreview(paint.dc(), page, privateDevMode, previewScratch, readControls, moduleInstance);
+}
+
+void RenderPreview(HWND page, void *privateDevMode, void *previewScratch, ReadControlsFn readControls) {
+    RenderPreview(page, privateDevMode, PreviewScratch{previewScratch, qx::kPreviewScratchSize}, readControls);
 }
 
 void InvalidatePreview(HWND page) {
@@ -181,14 +231,37 @@ void InvalidatePreview(HWND page) {
     InvalidateRect(page, &area, FALSE);
 }
 
+namespace {
+using DpiForWindowFn = UINT(WINAPI *)(HWND);
+
+// Windows 10 1607 and later; looked up once, since older systems lack it.
+DpiForWindowFn DpiForWindow() {
+    static const DpiForWindowFn fn = [] {
+        HMODULE user32 = GetModuleHandleW(L"user32.dll");
+        return user32 != nullptr ? reinterpret_cast<DpiForWindowFn>(
+                                       reinterpret_cast<void *>(GetProcAddress(user32, "GetDpiForWindow")))
+                                 : nullptr;
+    }();
+    return fn;
+}
+
+int Sane(int dpi) { return dpi > kBaseDpi && dpi <= kMaxDpi ? dpi : kBaseDpi; }
+}  // namespace
+
 int DpiOf(HDC dc) {
     const int dpi = dc != nullptr ? GetDeviceCaps(dc, LOGPIXELSY) : 0;
     // At or below 96 DPI, and for a value no screen has, the page keeps its
     // 96-DPI pixels.
-    return dpi > kBaseDpi && dpi <= kMaxDpi ? dpi : kBaseDpi;
+    return Sane(dpi);
 }
 
+
 int WindowDpi(HWND window) {
+    // A per-monitor aware host lays the page out at its monitor's DPI,
+    // which the system DPI need not be.
+    if (const DpiForWindowFn fn = window != nullptr ? DpiForWindow() : nullptr) {
+        if (const UINT dpi = fn(window)) return Sane(static_cast<int>(dpi));
+    }
     HDC dc = GetDC(window);
     if (dc == nullptr) return kBaseDpi;
     const int dpi = DpiOf(dc);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <memory>
 #include <new>
@@ -122,8 +123,26 @@ InfoHeader BuiltinPictureHeader() {
     return h;
 }
 
-PictureFault PlanPicture(ByteSource &file, PicturePlan &plan) {
+int32_t PreviewSideForDpi(int dpi) {
+    if (dpi <= 96) return kPreviewSide;
+    const int64_t side = int64_t{kPreviewSide} * dpi / 96;
+    return side > kLargestPreviewSide ? kLargestPreviewSide : static_cast<int32_t>(side);
+}
+
+size_t PreviewScratchBytes(int32_t side) {
+    if (side < kPreviewSide || side > kLargestPreviewSide) return 0;
+    return std::max<size_t>(kPreviewScratchSize, static_cast<size_t>(RowStride24(side)) * static_cast<size_t>(side));
+}
+
+int32_t BuiltinSideFor(int32_t side) {
+    for (int32_t n : kBuiltinSides)
+        if (n >= side) return n;
+    return kBuiltinSides[sizeof kBuiltinSides / sizeof kBuiltinSides[0] - 1];
+}
+
+PictureFault PlanPicture(ByteSource &file, PicturePlan &plan, int32_t side) {
     plan = PicturePlan{};
+    if (side < kPreviewSide || side > kLargestPreviewSide) side = kPreviewSide;
     const uint64_t fileSize = file.Size();
 
     uint8_t fh[kBitmapFileHeaderSize];
@@ -152,15 +171,15 @@ PictureFault PlanPicture(ByteSource &file, PicturePlan &plan) {
     plan.header = ih;
     StoreU32(plan.header.data() + kBiSize, kBitmapInfoHeaderSize);
 
-    if (width > kPreviewSide && rows > static_cast<uint64_t>(kPreviewSide)) {
+    if (width > side && rows > static_cast<uint64_t>(side)) {
         plan.cutOut = true;
-        plan.width = kPreviewSide;
-        plan.height = height < 0 ? -kPreviewSide : kPreviewSide;
-        plan.rows = kPreviewSide;
-        plan.stride = kPreviewRowBytes;
-        plan.pixelBytes = kPreviewPixelBytes;
-        plan.firstColumn = static_cast<uint32_t>(width / 2 - kPreviewSide / 2);
-        plan.firstRow = static_cast<uint32_t>(rows / 2 - kPreviewSide / 2);
+        plan.width = side;
+        plan.height = height < 0 ? -side : side;
+        plan.rows = static_cast<uint32_t>(side);
+        plan.stride = static_cast<size_t>(RowStride24(side));
+        plan.pixelBytes = plan.stride * plan.rows;
+        plan.firstColumn = static_cast<uint32_t>(width / 2 - side / 2);
+        plan.firstRow = static_cast<uint32_t>(rows / 2 - side / 2);
         StoreI32(plan.header.data() + kBiWidth, plan.width);
         StoreI32(plan.header.data() + kBiHeight, plan.height);
         return PictureFault::None;
@@ -184,21 +203,21 @@ void ReadPicturePixels(ByteSource &file, const PicturePlan &plan, uint8_t *dst) 
         return;
     }
     const uint64_t columnByte = uint64_t{3} * plan.firstColumn;
+    const size_t rowBytes = size_t{3} * static_cast<size_t>(plan.width);  // padding, if any, stays zero
     for (uint32_t i = 0; i < plan.rows; ++i) {
-        uint8_t *row = dst + static_cast<size_t>(i) * kPreviewRowBytes;
+        uint8_t *row = dst + static_cast<size_t>(i) * plan.stride;
         // Offset inside the pixel data; row and column fit 64 bits with room.
         const uint64_t at = (uint64_t{plan.firstRow} + i) * plan.fileStride + columnByte;
-        const size_t want = at < plan.declaredBytes
-                                ? static_cast<size_t>(std::min<uint64_t>(kPreviewRowBytes, plan.declaredBytes - at))
-                                : 0;
+        const size_t want =
+            at < plan.declaredBytes ? static_cast<size_t>(std::min<uint64_t>(rowBytes, plan.declaredBytes - at)) : 0;
         const size_t got = want == 0 ? 0 : std::min(want, file.ReadAt(plan.pixelOffset + at, row, want));
-        std::memset(row + got, 0, kPreviewRowBytes - got);
+        std::memset(row + got, 0, plan.stride - got);
     }
 }
 
-PictureFault LoadPictureFile(ByteSource &file, uint8_t *scratch, PreviewImage &image) {
+PictureFault LoadPictureFile(ByteSource &file, uint8_t *scratch, PreviewImage &image, int32_t side) {
     PicturePlan plan;
-    const PictureFault fault = PlanPicture(file, plan);
+    const PictureFault fault = PlanPicture(file, plan, side);
     if (fault != PictureFault::None) return fault;
     if (plan.cutOut && scratch == nullptr) return PictureFault::NoScratch;
     try {
@@ -208,7 +227,7 @@ PictureFault LoadPictureFile(ByteSource &file, uint8_t *scratch, PreviewImage &i
     }
     if (plan.cutOut) {
         ReadPicturePixels(file, plan, scratch);
-        std::memcpy(image.pixels.data(), scratch, kPreviewPixelBytes);
+        std::memcpy(image.pixels.data(), scratch, plan.pixelBytes);
     } else {
         ReadPicturePixels(file, plan, image.pixels.data());
     }
@@ -231,6 +250,62 @@ bool LoadBuiltinPicture(const void *bmpFile, size_t size, PreviewImage &image) {
     image.width = kPreviewSide;
     image.height = kPreviewSide;
     image.stride = kPreviewRowBytes;
+    return true;
+}
+
+int32_t PackedBuiltinSide(const void *dib, size_t size) {
+    if (dib == nullptr || size < kBitmapInfoHeaderSize) return 0;
+    InfoHeader h{};
+    std::memcpy(h.data(), dib, h.size());
+    const int32_t side = HeaderWidth(h);
+    constexpr size_t kBiCompression = 16;
+    const bool known = std::find(std::begin(kBuiltinSides), std::end(kBuiltinSides), side) != std::end(kBuiltinSides);
+    if (!known || LoadU32(h.data() + kBiSize) != kBitmapInfoHeaderSize || HeaderHeight(h) != side ||
+        HeaderBitCount(h) != 24 || LoadU32(h.data() + kBiCompression) != 0)
+        return 0;
+    const uint64_t pixelBytes = RowStride24(side) * static_cast<uint64_t>(side);
+    return size - kBitmapInfoHeaderSize >= pixelBytes ? side : 0;
+}
+
+int32_t CutBuiltinPicture(const void *dib, size_t size, int32_t side, uint8_t *dst) {
+    const int32_t n = PackedBuiltinSide(dib, size);
+    if (n == 0 || side < kPreviewSide) return 0;
+    const uint8_t *pixels = static_cast<const uint8_t *>(dib) + kBitmapInfoHeaderSize;
+    const size_t from = static_cast<size_t>(RowStride24(n));
+    if (side >= n) {
+        std::memcpy(dst, pixels, from * static_cast<size_t>(n));
+        return n;
+    }
+    // The centre, as a picture file larger than the preview is cut.
+    const size_t to = static_cast<size_t>(RowStride24(side));
+    const size_t firstColumn = static_cast<size_t>(n / 2 - side / 2), firstRow = firstColumn;
+    for (size_t i = 0; i < static_cast<size_t>(side); ++i) {
+        uint8_t *row = dst + i * to;
+        std::memcpy(row, pixels + (firstRow + i) * from + 3 * firstColumn, size_t{3} * static_cast<size_t>(side));
+        std::memset(row + size_t{3} * static_cast<size_t>(side), 0, to - size_t{3} * static_cast<size_t>(side));
+    }
+    return side;
+}
+
+bool LoadBuiltinPictureAt(const void *bmpFile, size_t size, int32_t side, PreviewImage &image) {
+    if (bmpFile == nullptr || size < kBitmapFileHeaderSize) return false;
+    const auto *bytes = static_cast<const uint8_t *>(bmpFile);
+    if (LoadU16(bytes + kBfType) != kBitmapSignature ||
+        LoadU32(bytes + kBfOffBits) != kBitmapFileHeaderSize + kBitmapInfoHeaderSize)
+        return false;
+    const void *dib = bytes + kBitmapFileHeaderSize;
+    const size_t dibSize = size - kBitmapFileHeaderSize;
+    const int32_t n = PackedBuiltinSide(dib, dibSize);
+    if (n == 0) return false;
+    const int32_t out = side < n ? side : n;
+    image.pixels.assign(static_cast<size_t>(RowStride24(out)) * static_cast<size_t>(out), 0);
+    if (CutBuiltinPicture(dib, dibSize, side, image.pixels.data()) != out) return false;
+    image.header = BuiltinPictureHeader();
+    StoreI32(image.header.data() + kBiWidth, out);
+    StoreI32(image.header.data() + kBiHeight, out);
+    image.width = out;
+    image.height = out;
+    image.stride = static_cast<size_t>(RowStride24(out));
     return true;
 }
 

@@ -19,6 +19,22 @@ constexpr size_t kBitmapFileHeaderSize = 14;
 constexpr size_t kBitmapInfoHeaderSize = 40;
 constexpr uint16_t kBitmapSignature = 0x4D42;  // "BM"
 
+// Above 96 DPI the preview is 192 x DPI / 96 device pixels square and shows
+// them 1:1; these are the sides it can be drawn at (96 to 960 DPI).
+constexpr int32_t kLargestPreviewSide = 1920;
+// The side of the preview at `dpi`: 192 at 96 DPI and below.
+int32_t PreviewSideForDpi(int dpi);
+// Bytes of the page's scratch block for a preview of `side` (the cut-out's
+// rows), never less than the 192-pixel block; 0 for a side the preview
+// does not support.
+size_t PreviewScratchBytes(int32_t side);
+
+// The built-in photograph exists whole at these sides (bitmaps 141 to 145).
+constexpr int32_t kBuiltinSides[] = {192, 240, 288, 336, 384};
+// The one a preview of `side` is cut from: the smallest at least as large,
+// else the largest (which is then stretched).
+int32_t BuiltinSideFor(int32_t side);
+
 using InfoHeader = std::array<uint8_t, kBitmapInfoHeaderSize>;
 
 // Positioned reads of a picture file. ReadAt returns how many bytes it
@@ -98,12 +114,13 @@ struct PicturePlan {
     uint32_t firstRow = 0;       // cut-out: first row taken, in stored order
 };
 
-// Reads the two headers (at most 54 bytes) and decides.
-PictureFault PlanPicture(ByteSource &file, PicturePlan &plan);
+// Reads the two headers (at most 54 bytes) and decides. A picture whose
+// sides both exceed `side` is cut to its centre `side` x `side`.
+PictureFault PlanPicture(ByteSource &file, PicturePlan &plan, int32_t side = kPreviewSide);
 
 // Reads the pixels the plan names into dst: for a picture used whole the
-// declared pixel data, at most pixelBytes of it; for a cut-out its 192 rows,
-// one positioned read of 576 bytes each, into consecutive 576-byte rows.
+// declared pixel data, at most pixelBytes of it; for a cut-out its rows, one
+// positioned read each, into consecutive rows of plan.stride bytes.
 // dst holds at least plan.pixelBytes bytes. Bytes the file does not supply
 // are zero; padding at the end of each row keeps what the file has there.
 void ReadPicturePixels(ByteSource &file, const PicturePlan &plan, uint8_t *dst);
@@ -126,12 +143,24 @@ struct PreviewImage {
 };
 
 // Loads a picture file as a paint would (cut-out through `scratch`, which
-// must hold kPreviewScratchSize bytes, or nullptr). Fault::None on success.
-PictureFault LoadPictureFile(ByteSource &file, uint8_t *scratch, PreviewImage &image);
+// must hold PreviewScratchBytes(side) bytes, or nullptr). Fault::None on success.
+PictureFault LoadPictureFile(ByteSource &file, uint8_t *scratch, PreviewImage &image,
+                             int32_t side = kPreviewSide);
 
 // The built-in photograph from the bytes of its bitmap file (a complete
 // 192 x 192 bottom-up 24-bit file, else false): the pixels as
 // the platform hands them out of the resource, under the built-in header.
 bool LoadBuiltinPicture(const void *bmpFile, size_t size, PreviewImage &image);
+
+// A built-in photograph as a packed DIB (the 40-byte header, then the pixels,
+// as a bitmap resource holds it): N x N, bottom-up, 24 bits, BI_RGB, every
+// pixel present. N, or 0 when the block is not such a picture.
+int32_t PackedBuiltinSide(const void *dib, size_t size);
+// Its picture for a preview of `side` into dst (stride RowStride24 of the
+// result's side): whole when side >= N, else its centre side x side, cut by
+// the rule of PlanPicture. The result's side, or 0 for an unusable block.
+int32_t CutBuiltinPicture(const void *dib, size_t size, int32_t side, uint8_t *dst);
+// The same from a complete bitmap file, as a PreviewImage (the CLI).
+bool LoadBuiltinPictureAt(const void *bmpFile, size_t size, int32_t side, PreviewImage &image);
 
 }  // namespace qx
