@@ -132,4 +132,174 @@ TEST(PreviewDpi, CorrectedAtItsOwnSizeThenStretchedIntoTheScaledFrame) {
     DeleteFileW(path.c_str());
 }
 
+// ---- 1:1 above 96 DPI ----------------------------------------------------------
+
+using BigSurface = qxtest::DibSurface<400>;  // the 384 preview of 192 DPI and its frame
+
+Bytes ResourcePixels(int side) {
+    const std::string name = side == 192 ? "builtin-preview.bmp" : "builtin-preview-" + std::to_string(side) + ".bmp";
+    const Bytes bmp = qxtest::ReadWholeFile(std::string("Z:") + QX_RESOURCES_DIR + "/" + name);
+    return bmp.size() > 54 ? Bytes(bmp.begin() + 54, bmp.end()) : Bytes();
+}
+
+// The centre side x side of a bottom-up square of `from` pixels.
+Bytes Centre(const Bytes &pixels, int from, int side) {
+    const size_t fromStride = qxtest::StrideOf(from), stride = qxtest::StrideOf(side);
+    Bytes out(stride * static_cast<size_t>(side), 0);
+    const size_t first = static_cast<size_t>(from / 2 - side / 2);
+    for (size_t y = 0; y < static_cast<size_t>(side); ++y)
+        std::memcpy(&out[y * stride], &pixels[(first + y) * fromStride + first * 3], size_t{3} * side);
+    return out;
+}
+
+std::wstring WriteTemp(const wchar_t *name, const Bytes &file) {
+    const std::wstring path = TempFile(name);
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD done = 0;
+    if (h != INVALID_HANDLE_VALUE) {
+        WriteFile(h, file.data(), static_cast<DWORD>(file.size()), &done, nullptr);
+        CloseHandle(h);
+    }
+    return path;
+}
+
+std::vector<uint8_t> RecordFor(const std::wstring &path) {
+    std::vector<uint8_t> rec(qx::kPrivateDevModeSize, 0);
+    std::memcpy(rec.data() + qx::pdm::kPreviewImagePath, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
+    return rec;
+}
+
+// Every pixel of the preview area is the corrected picture's, 1:1.
+void ExpectOneToOne(BigSurface &surface, const Bytes &want, int side) {
+    const int origin = Scaled(5);
+    const size_t stride = qxtest::StrideOf(side);
+    for (int y = 0; y < side; ++y)
+        for (int x = 0; x < side; ++x) {
+            const uint8_t *expected = want.data() + static_cast<size_t>(side - 1 - y) * stride + static_cast<size_t>(x) * 3;
+            ASSERT_EQ(0, std::memcmp(expected, surface.At(origin + x, origin + y), 3)) << "pixel " << x << "," << y;
+        }
+    const uint8_t black[3] = {0, 0, 0};
+    EXPECT_EQ(0, std::memcmp(black, surface.At(origin - 1, origin + side), 3)) << "frame";
+    EXPECT_EQ(0, std::memcmp(black, surface.At(origin + side, origin - 1), 3)) << "frame";
+}
+
+TEST(PreviewDpi, BuiltinAndLargePicturesAreCorrectedAtTheScreensSideAndShown1To1) {
+    const int side = Scaled(192);
+    const int from = side <= 192 ? 192 : side <= 240 ? 240 : side <= 288 ? 288 : side <= 336 ? 336 : 384;
+    ASSERT_EQ(from, side) << "this run's DPI has no photograph of its own size";
+    Controls controls;
+    controls.settings.brightness = 2;
+    controls.settings.sharpness = 6;
+    controls.settings.unsharpMask = 1;
+    controls.settings.unsharpAmount = 4;
+    controls.settings.unsharpRadius = 12;
+    std::vector<uint8_t> scratch(qx::PreviewScratchBytes(side));
+    const PreviewScratch block{scratch.data(), scratch.size()};
+
+    // The built-in photograph made at this size.
+    Bytes want = ResourcePixels(side);
+    ASSERT_EQ(want.size(), qxtest::StrideOf(side) * static_cast<size_t>(side));
+    qx::CorrectPicture(controls.settings, want.data(), side, side, qxtest::StrideOf(side));
+    std::vector<uint8_t> none(qx::kPrivateDevModeSize, 0);
+    BigSurface builtin;
+    DrawPreview(builtin.dc(), nullptr, none.data(), block, ReadControlsFn{ReadTestControls, &controls}, moduleInstance);
+    {
+        SCOPED_TRACE("built-in");
+        ExpectOneToOne(builtin, want, side);
+    }
+
+    // A picture larger than the preview: its centre at the screen's side.
+    BmpShape shape;
+    shape.width = 501;
+    shape.height = 450;
+    const Bytes file = qxtest::BuildBmp(shape);
+    const std::wstring path = WriteTemp(L"large.bmp", file);
+    std::vector<uint8_t> rec = RecordFor(path);
+    const size_t stride = qxtest::StrideOf(side), fileStride = qxtest::StrideOf(501);
+    Bytes cut(stride * static_cast<size_t>(side), 0);
+    for (int y = 0; y < side; ++y)
+        std::memcpy(&cut[y * stride], &file[54 + (225 - side / 2 + y) * fileStride + (250 - side / 2) * 3], 3 * side);
+    qx::CorrectPicture(controls.settings, cut.data(), side, side, stride);
+    BigSurface large;
+    DrawPreview(large.dc(), nullptr, rec.data(), block, ReadControlsFn{ReadTestControls, &controls}, moduleInstance);
+    {
+        SCOPED_TRACE("501 x 450 file");
+        ExpectOneToOne(large, cut, side);
+    }
+    DeleteFileW(path.c_str());
+}
+
+TEST(PreviewDpi, BetweenTwoSizesTheNextLargerPhotographsCentre) {
+    // What a 125 % screen asks for, drawn on any: the centre 250 x 250 of the
+    // 288 photograph, from the module's own bitmap 143.
+    HRSRC found = FindResourceW(moduleInstance, MAKEINTRESOURCEW(143), MAKEINTRESOURCEW(2));
+    ASSERT_NE(nullptr, found);
+    const void *dib = LockResource(LoadResource(moduleInstance, found));
+    Bytes got(qxtest::StrideOf(250) * 250, 0x77);
+    ASSERT_EQ(250, qx::CutBuiltinPicture(dib, SizeofResource(moduleInstance, found), 250, got.data()));
+    EXPECT_EQ(Centre(ResourcePixels(288), 288, 250), got);
+}
+
+TEST(PreviewDpi, WithTheSmallScratchBlockThePreviewIsTodays192Stretched) {
+    // The page could not have the larger block: what is drawn is exactly what
+    // a 192 preview gives, stretched over the screen's side.
+    BmpShape shape;
+    shape.width = 501;
+    shape.height = 450;
+    const std::wstring path = WriteTemp(L"large2.bmp", qxtest::BuildBmp(shape));
+    Controls controls;
+    controls.settings.contrast = 4;
+    std::vector<uint8_t> small(qx::kPreviewScratchSize);
+    for (const bool picture : {false, true}) {
+        SCOPED_TRACE(picture ? "file" : "built-in");
+        std::vector<uint8_t> a = RecordFor(picture ? path : std::wstring()), b = a;
+        BigSurface viaSize, today;
+        DrawPreview(viaSize.dc(), nullptr, a.data(), PreviewScratch{small.data(), small.size()},
+                    ReadControlsFn{ReadTestControls, &controls}, moduleInstance);
+        DrawPreview(today.dc(), nullptr, b.data(), small.data(), ReadControlsFn{ReadTestControls, &controls},
+                    moduleInstance);
+        for (int y = 0; y < 400; ++y) ASSERT_EQ(0, std::memcmp(today.At(0, y), viaSize.At(0, y), 1200)) << "row " << y;
+        // Stretched: a 192 picture drawn larger repeats pixels, 1:1 would not.
+        if (ExpectedDpi() > 96) {
+            const int origin = Scaled(5);
+            int repeats = 0;
+            for (int x = 0; x < Scaled(192) - 1; ++x)
+                repeats += std::memcmp(viaSize.At(origin + x, origin + 40), viaSize.At(origin + x + 1, origin + 40), 3) == 0;
+            EXPECT_GE(repeats, Scaled(192) - 192 - 2);
+        }
+    }
+    DeleteFileW(path.c_str());
+}
+
+TEST(PreviewDpi, AnUnawareWindowsPreviewIsAt96DpiWhateverTheThreadSees) {
+    // A host with windows of mixed awareness: the page was created while its
+    // thread was DPI unaware (its window is at 96 DPI), and is painted while
+    // the thread is system aware again, whose DCs report the screen's DPI.
+    using SetContext = HANDLE(WINAPI *)(HANDLE);  // SetThreadDpiAwarenessContext, Windows 10 1607
+    auto set = reinterpret_cast<SetContext>(
+        reinterpret_cast<void *>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetThreadDpiAwarenessContext")));
+    ASSERT_NE(nullptr, set);
+    const HANDLE old = set(reinterpret_cast<HANDLE>(-1));  // DPI_AWARENESS_CONTEXT_UNAWARE
+    HWND window = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 420, 420, nullptr, nullptr, nullptr, nullptr);
+    set(old);
+    ASSERT_NE(nullptr, window);
+    EXPECT_EQ(96, WindowDpi(window));
+
+    std::vector<uint8_t> none(qx::kPrivateDevModeSize, 0);
+    std::vector<uint8_t> scratch(qx::PreviewScratchBytes(qx::kLargestPreviewSide));
+    Controls controls;
+    BigSurface surface;
+    ASSERT_EQ(ExpectedDpi(), DpiOf(surface.dc()));
+    DrawPreview(surface.dc(), window, none.data(), PreviewScratch{scratch.data(), scratch.size()},
+                ReadControlsFn{ReadTestControls, &controls}, moduleInstance);
+    Bytes want = ResourcePixels(192);
+    qx::CorrectPicture(controls.settings, want.data(), 192, 192, 576);
+    for (int y = 0; y < 192; ++y)
+        for (int x = 0; x < 192; x += 7)
+            ASSERT_EQ(0, std::memcmp(want.data() + (191 - y) * 576 + x * 3, surface.At(5 + x, 5 + y), 3)) << x << "," << y;
+    const uint8_t sentinel[3] = {kSentinel, kSentinel, kSentinel};
+    EXPECT_EQ(0, std::memcmp(sentinel, surface.At(199, 199), 3)) << "drawn past the 96-DPI frame";
+    DestroyWindow(window);
+}
+
 }  // namespace
