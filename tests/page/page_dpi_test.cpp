@@ -9,6 +9,7 @@
 
 #include "tests/frame/plugin_library.h"
 #include "tests/page/page_harness.h"
+#include "tests/support/heap_busy.h"
 #include "tests/support/run_dpi.h"
 #include "uiplugin/settings/private_devmode.h"
 
@@ -195,27 +196,63 @@ TEST_F(PageDpi, APageCreatedInEachAwarenessScalesToItsWindowsDpi) {
     }
 }
 
+// The images the page's picture controls show, in template order.
+std::vector<HANDLE> ShownHandles(HWND page) {
+    std::vector<HANDLE> out;
+    for (HWND c = GetWindow(page, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
+        if (_wcsicmp(ClassOf(c).c_str(), L"Static") != 0) continue;
+        const LONG_PTR kind = GetWindowLongPtrW(c, GWL_STYLE) & SS_TYPEMASK;
+        if (kind == SS_ICON || kind == SS_BITMAP)
+            out.push_back(reinterpret_cast<HANDLE>(
+                SendMessageW(c, STM_GETIMAGE, kind == SS_ICON ? IMAGE_ICON : IMAGE_BITMAP, 0)));
+    }
+    return out;
+}
+
+bool Alive(HANDLE image, bool icon) {
+    if (!icon) return GetObjectType(image) == OBJ_BITMAP;
+    ICONINFO info{};
+    if (!GetIconInfo(static_cast<HICON>(image), &info)) return false;
+    if (info.hbmColor != nullptr) DeleteObject(info.hbmColor);
+    if (info.hbmMask != nullptr) DeleteObject(info.hbmMask);
+    return true;
+}
+
 TEST_F(PageDpi, ARescaleByThePlatformRepaintsThePageAndLeaksNothing) {
     // WM_DPICHANGED_AFTERPARENT: the page reloads its art and its preview
     // block for its window's DPI (here the one it has) and repaints all of
-    // itself; done many times, no GDI or USER object is left over.
+    // itself. Wine counts no GDI objects, so each image the page made
+    // before must be gone, and the heaps must not grow.
     constexpr UINT kDpiChangedAfterParent = 0x02E3;
+    const bool icons[] = {true, true, true, true, false, false, false, true};
     sheet->pump();
     SendMessageW(sheet->page(), kDpiChangedAfterParent, 0, 0);
     sheet->pump();
-    const DWORD gdi = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
-    const DWORD user = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
+    const int64_t heap = qxtest::HeapBusyBytes();
+    ASSERT_GE(heap, 0);
     for (int i = 0; i < 40; ++i) {
+        const std::vector<HANDLE> before = ShownHandles(sheet->page());
+        ASSERT_EQ(8u, before.size());
         ValidateRect(sheet->page(), nullptr);
         SendMessageW(sheet->page(), kDpiChangedAfterParent, 0, 0);
         RECT dirty{}, client{};
         ASSERT_TRUE(GetUpdateRect(sheet->page(), &dirty, FALSE));
         GetClientRect(sheet->page(), &client);
         ASSERT_TRUE(EqualRect(&dirty, &client)) << "only part of the page repainted";
+        const std::vector<HANDLE> after = ShownHandles(sheet->page());
+        for (size_t k = 0; k < before.size(); ++k) {
+            ASSERT_TRUE(Alive(after[k], icons[k])) << k;
+            // At 96 DPI the controls keep their own images; above, the
+            // page's previous ones are deleted.
+            if (ExpectedDpi() == 96) {
+                ASSERT_EQ(before[k], after[k]) << k;
+            } else {
+                ASSERT_FALSE(Alive(before[k], icons[k])) << "image " << k << " left behind";
+            }
+        }
         sheet->pump();
     }
-    EXPECT_EQ(gdi, GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS));
-    EXPECT_EQ(user, GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS));
+    EXPECT_LT(qxtest::HeapBusyBytes() - heap, 4096) << "the heaps grew";
     const std::vector<Shown> shown = PageImages(sheet->page());
     ASSERT_EQ(8u, shown.size());
     for (size_t i = 0; i < shown.size(); ++i)
