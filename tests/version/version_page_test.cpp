@@ -385,6 +385,44 @@ TEST_F(VersionPageTest, LinksAreUnderlinedUntilThePageGoes) {
     EXPECT_EQ(0u, GetObjectType(underlined[1]));
 }
 
+TEST_F(VersionPageTest, LinksStayUnderlinedInTheFontOfANewDpi) {
+    // The platform rescales a per-monitor aware page by handing every
+    // control a font for the new DPI, then sends WM_DPICHANGED_AFTERPARENT.
+    constexpr UINT kDpiChangedAfterParent = 0x02E3;
+    LOGFONTW larger = {};
+    larger.lfHeight = -24;
+    wcscpy(larger.lfFaceName, L"Tahoma");
+    HFONT platformFont = CreateFontIndirectW(&larger);
+    ASSERT_NE(nullptr, platformFont);
+    HFONT before[2] = {}, after[2] = {};
+    {
+        VersionSheet sheet;
+        ASSERT_NE(nullptr, sheet.page());
+        const int ids[2] = {IDC_WEB_LINK, IDC_MAIL_LINK};
+        for (int i = 0; i < 2; ++i) {
+            before[i] = reinterpret_cast<HFONT>(SendMessageW(sheet.control(ids[i]), WM_GETFONT, 0, 0));
+            SendMessageW(sheet.control(ids[i]), WM_SETFONT, reinterpret_cast<WPARAM>(platformFont), FALSE);
+        }
+        SendMessageW(sheet.page(), kDpiChangedAfterParent, 0, 0);
+        for (int i = 0; i < 2; ++i) {
+            after[i] = reinterpret_cast<HFONT>(SendMessageW(sheet.control(ids[i]), WM_GETFONT, 0, 0));
+            LOGFONTW font;
+            ASSERT_EQ(static_cast<int>(sizeof font), GetObjectW(after[i], sizeof font, &font)) << ids[i];
+            EXPECT_EQ(1, font.lfUnderline) << ids[i];
+            EXPECT_EQ(-24, font.lfHeight) << ids[i];
+            EXPECT_EQ(0u, GetObjectType(before[i])) << "the old underlined font was left behind";
+        }
+        // Nothing new from the platform: the links keep what they have.
+        SendMessageW(sheet.page(), kDpiChangedAfterParent, 0, 0);
+        EXPECT_EQ(after[0], reinterpret_cast<HFONT>(SendMessageW(sheet.control(ids[0]), WM_GETFONT, 0, 0)));
+        EXPECT_EQ(OBJ_FONT, GetObjectType(after[0]));
+    }
+    EXPECT_EQ(0u, GetObjectType(after[0]));
+    EXPECT_EQ(0u, GetObjectType(after[1]));
+    EXPECT_EQ(OBJ_FONT, GetObjectType(platformFont)) << "the platform's font is not ours to delete";
+    DeleteObject(platformFont);
+}
+
 TEST_F(VersionPageTest, HoverHighlightsOnlyTheLinkUnderTheCursor) {
     const COLORREF highlight = GetSysColor(COLOR_HIGHLIGHT);
     ASSERT_NE(highlight, static_cast<COLORREF>(0xEE0000)) << "the two states must be told apart";

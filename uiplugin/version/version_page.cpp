@@ -208,6 +208,32 @@ void ReleaseLinkFonts(HWND page) {
     delete fonts;
 }
 
+// A per-monitor aware host moved the page to a screen of another scale: the
+// platform has handed each control a font for the new DPI, the links too,
+// which then lost their underline. They get an underlined copy of the new
+// font, which is what they hand back when the page goes; ours at the old
+// DPI is deleted.
+void RescaleLinkFonts(HWND page) {
+    auto* fonts = reinterpret_cast<LinkFonts*>(GetWindowLongPtrW(page, DWLP_USER));
+    if (fonts == nullptr) return;
+    for (int i = 0; i < 2; ++i) {
+        HWND link = GetDlgItem(page, kLinkControls[i]);
+        if (link == nullptr || fonts->underlined[i] == nullptr) continue;
+        HFONT now = reinterpret_cast<HFONT>(SendMessageW(link, WM_GETFONT, 0, 0));
+        if (now == fonts->underlined[i]) continue;  // the platform sent none
+        LOGFONTW description;
+        HGDIOBJ described = now != nullptr ? static_cast<HGDIOBJ>(now) : GetStockObject(SYSTEM_FONT);
+        if (GetObjectW(described, sizeof description, &description) != sizeof description) continue;
+        description.lfUnderline = 1;
+        HFONT underlined = CreateFontIndirectW(&description);
+        if (underlined == nullptr) continue;  // the link shows the new font, not underlined
+        SendMessageW(link, WM_SETFONT, reinterpret_cast<WPARAM>(underlined), TRUE);
+        DeleteObject(fonts->underlined[i]);
+        fonts->underlined[i] = underlined;
+        fonts->original[i] = now;
+    }
+}
+
 void RefreshPage(HWND page) {
     // 1. The error-message setting; a missing file or key counts as 1.
     int errorMessages = 1;
@@ -401,6 +427,9 @@ INT_PTR CALLBACK VersionPageProc(HWND window, UINT message, WPARAM wParam, LPARA
         return FALSE;
     case WM_LBUTTONDOWN:
         OpenClickedLink(window);
+        return FALSE;
+    case 0x02E3:  // WM_DPICHANGED_AFTERPARENT, newer than the headers' target
+        RescaleLinkFonts(window);
         return FALSE;
     case WM_DESTROY:
         ReleaseLinkFonts(window);
