@@ -147,6 +147,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (LoadBuiltinPicture(file.get(), size, builtin))
         QX_FUZZ_CHECK(builtin.width == 192 && builtin.height == 192 && builtin.pixels.size() == 110592);
 
+    // The preview of a screen above 96 DPI: a side the first byte picks
+    // (even, odd, padded rows), its cut-out through a scratch block of the
+    // size the page allocates, and the built-in loader at that side.
+    if (size > 0) {
+        const int32_t side = 193 + static_cast<int32_t>(data[0]) * 3;
+        PicturePlan larger;
+        if (PlanPicture(source, larger, side) == PictureFault::None && larger.pixelBytes <= kMaxLoadBytes) {
+            QX_FUZZ_CHECK(!larger.cutOut || (larger.width == side && larger.pixelBytes <= PreviewScratchBytes(side)));
+            std::unique_ptr<uint8_t[]> scratch(new uint8_t[PreviewScratchBytes(side)]);
+            PreviewImage image;
+            QX_FUZZ_CHECK(LoadPictureFile(source, scratch.get(), image, side) == PictureFault::None);
+            QX_FUZZ_CHECK(image.pixels.size() == larger.pixelBytes && image.width == larger.width);
+        }
+        PreviewImage at;
+        if (LoadBuiltinPictureAt(file.get(), size, side, at))
+            QX_FUZZ_CHECK(at.width <= side && at.width == at.height && at.pixels.size() == at.stride * static_cast<size_t>(at.width));
+    }
+
     // qx748 correct's decoder, and its writer on what it decoded.
     BmpImage bmp;
     if (DecodeBmp(file.get(), size, &bmp) == BmpError::kNone) {
