@@ -9,10 +9,10 @@
 #include "uiplugin/correction/page/picture_open.h"
 #include "uiplugin/correction/picture/preview_picture.h"
 #include "uiplugin/frame/gdi_owners.h"
-#include "uiplugin/settings/le_bytes.h"
 #include "uiplugin/frame/module.h"
 #include "uiplugin/frame/unique_file.h"
 #include "uiplugin/resources/resource_ids.h"
+#include "uiplugin/settings/le_bytes.h"
 
 namespace {
 
