@@ -143,59 +143,6 @@ TEST_F(PageDpi, TheLargerImagesAreFreedWithThePage) {
 
 // ---- the page's own window DPI ---------------------------------------------------
 
-using DpiForWindowFn = UINT(WINAPI *)(HWND);
-using SetContextFn = HANDLE(WINAPI *)(HANDLE);
-
-template <typename Fn>
-Fn User32(const char *name) {
-    return reinterpret_cast<Fn>(reinterpret_cast<void *>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
-}
-
-int MulDpi(int pixels, int dpi) { return MulDiv(pixels, dpi, 96); }
-
-TEST_F(PageDpi, APageCreatedInEachAwarenessScalesToItsWindowsDpi) {
-    // A host whose threads change awareness: the page keeps the DPI its
-    // window was made with (96 when unaware), whatever the thread's DCs
-    // report later. Its icons and repainted area follow the window.
-    const auto dpiFor = User32<DpiForWindowFn>("GetDpiForWindow");
-    const auto setContext = User32<SetContextFn>("SetThreadDpiAwarenessContext");
-    ASSERT_NE(nullptr, dpiFor);
-    ASSERT_NE(nullptr, setContext);
-    sheet.reset();
-    const struct {
-        intptr_t context;
-        const char *name;
-    } modes[] = {{-1, "unaware"}, {-2, "system aware"}, {-3, "per-monitor aware"}};
-    for (const auto &mode : modes) {
-        SCOPED_TRACE(mode.name);
-        const HANDLE old = setContext(reinterpret_cast<HANDLE>(mode.context));
-        ASSERT_NE(nullptr, old);
-        auto page = std::make_unique<PageSheet>(record);
-        setContext(old);
-        ASSERT_TRUE(page->ok());
-        const int dpi = static_cast<int>(dpiFor(page->page()));
-        EXPECT_EQ(mode.context == -1 ? 96 : ExpectedDpi(), dpi);
-
-        const std::vector<Shown> shown = PageImages(page->page());
-        ASSERT_EQ(8u, shown.size());
-        // (Icons are left out: Wine's static control loads its own at the
-        // system's metrics even in an unaware window.)
-        EXPECT_EQ(MulDpi(130, dpi), shown[4].size.cx) << "strip";
-        EXPECT_EQ(MulDpi(8, dpi), shown[4].size.cy) << "strip";
-
-        page->pump();
-        ValidateRect(page->page(), nullptr);
-        SendMessageW(page->item(1004), TBM_SETPOS, TRUE, 3);
-        SendMessageW(page->page(), WM_HSCROLL, MAKEWPARAM(TB_THUMBPOSITION, 3),
-                     reinterpret_cast<LPARAM>(page->item(1004)));
-        RECT dirty{};
-        ASSERT_TRUE(GetUpdateRect(page->page(), &dirty, FALSE));
-        EXPECT_EQ(MulDpi(5, dpi), dirty.left);
-        EXPECT_EQ(MulDpi(5, dpi) + MulDpi(192, dpi), dirty.right);
-        EXPECT_EQ(MulDpi(5, dpi) + MulDpi(192, dpi), dirty.bottom);
-    }
-}
-
 // The images the page's picture controls show, in template order.
 std::vector<HANDLE> ShownHandles(HWND page) {
     std::vector<HANDLE> out;

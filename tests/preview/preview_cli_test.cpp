@@ -181,23 +181,6 @@ TEST_F(PreviewCli, ASideTheBuiltinPhotographServesFromTheSizeItUses) {
     }
 }
 
-TEST_F(PreviewCli, ASideCutsTheCentreOfAPictureLargerThanIt) {
-    BmpShape shape;
-    shape.width = 641;
-    shape.height = 400;
-    const Bytes file = qxtest::BuildBmp(shape);
-    ASSERT_TRUE(qxtest::WriteFile(Path("in.bmp"), file));
-    const Result r = Qx("--side 384 --picture " + Path("in.bmp") + " " + Path("out.bmp"));
-    ASSERT_EQ(r.status, 0) << r.err;
-    const uint64_t fileStride = qxtest::StrideOf(641);
-    Bytes centre(1152 * 384);
-    for (size_t i = 0; i < 384; ++i)
-        std::memcpy(&centre[i * 1152], &file[54 + (8 + i) * fileStride + 128 * 3], 1152);
-    const Written out = ReadOut(Path("out.bmp"));
-    EXPECT_EQ(out.width, 384);
-    EXPECT_EQ(out.pixels, Corrected(centre, WithDefaults(), 384, 384));
-}
-
 TEST_F(PreviewCli, ASideItCannotServeIsNamedInTheMessage) {
     ASSERT_TRUE(qxtest::WriteFile(Path("out.bmp"), Bytes{1, 2, 3}));
     for (const std::string side : {"0", "-5", "abc", "2000"}) {

@@ -142,16 +142,6 @@ Bytes ResourcePixels(int side) {
     return bmp.size() > 54 ? Bytes(bmp.begin() + 54, bmp.end()) : Bytes();
 }
 
-// The centre side x side of a bottom-up square of `from` pixels.
-Bytes Centre(const Bytes &pixels, int from, int side) {
-    const size_t fromStride = qxtest::StrideOf(from), stride = qxtest::StrideOf(side);
-    Bytes out(stride * static_cast<size_t>(side), 0);
-    const size_t first = static_cast<size_t>(from / 2 - side / 2);
-    for (size_t y = 0; y < static_cast<size_t>(side); ++y)
-        std::memcpy(&out[y * stride], &pixels[(first + y) * fromStride + first * 3], size_t{3} * side);
-    return out;
-}
-
 std::wstring WriteTemp(const wchar_t *name, const Bytes &file) {
     const std::wstring path = TempFile(name);
     HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
@@ -227,17 +217,6 @@ TEST(PreviewDpi, BuiltinAndLargePicturesAreCorrectedAtTheScreensSideAndShown1To1
         ExpectOneToOne(large, cut, side);
     }
     DeleteFileW(path.c_str());
-}
-
-TEST(PreviewDpi, BetweenTwoSizesTheNextLargerPhotographsCentre) {
-    // What a 125 % screen asks for, drawn on any: the centre 250 x 250 of the
-    // 288 photograph, from the module's own bitmap 143.
-    HRSRC found = FindResourceW(moduleInstance, MAKEINTRESOURCEW(143), MAKEINTRESOURCEW(2));
-    ASSERT_NE(nullptr, found);
-    const void *dib = LockResource(LoadResource(moduleInstance, found));
-    Bytes got(qxtest::StrideOf(250) * 250, 0x77);
-    ASSERT_EQ(250, qx::CutBuiltinPicture(dib, SizeofResource(moduleInstance, found), 250, got.data()));
-    EXPECT_EQ(Centre(ResourcePixels(288), 288, 250), got);
 }
 
 TEST(PreviewDpi, WithTheSmallScratchBlockThePreviewIsTodays192Stretched) {
