@@ -123,35 +123,41 @@ def read_map(text):
 
 
 # The third-party components a link can pull in. `archives`/`objects`
-# are file names as the toolchains ship them; `where` narrows a name used
-# by two toolchains to the folder it must come from.
+# are file names as the toolchains ship them; `where` is the folder they
+# must come from (a pattern), so that a name two toolchains use, or a
+# library that merely sits in the same folder, is not taken for another.
+GCC = r"^/usr/lib/gcc(-cross)?/"
+MINGW = r"^/usr/(x86_64|i686)-w64-mingw32/lib/"
+ZIG = r"/zig-cache/o/[0-9a-f]+/"
 COMPONENTS = [
     {"key": "libstdc++", "name": "GNU C++ library (libstdc++)",
-     "archives": {"libstdc++.a", "libsupc++.a"}, "source": "debian-gcc"},
+     "archives": {"libstdc++.a", "libsupc++.a"}, "where": GCC, "source": "debian-gcc"},
     {"key": "libgcc", "name": "GCC runtime library (libgcc)",
      "archives": {"libgcc.a", "libgcc_eh.a"},
-     "objects": {"crtbegin.o", "crtend.o", "crtbeginS.o", "crtendS.o", "crtfastmath.o"}, "source": "debian-gcc"},
+     "objects": {"crtbegin.o", "crtend.o", "crtbeginS.o", "crtendS.o", "crtfastmath.o"}, "where": GCC,
+     "source": "debian-gcc"},
     {"key": "winpthreads", "name": "MinGW-w64 winpthreads",
-     "archives": {"libpthread.a", "libwinpthread.a"}, "where": "-w64-mingw32/", "source": "debian-mingw"},
+     "archives": {"libpthread.a", "libwinpthread.a"}, "where": MINGW, "source": "debian-mingw"},
     {"key": "mingw-w64-crt", "name": "MinGW-w64 runtime (CRT and import libraries)",
      "archives": {"libmingw32.a", "libmingwex.a", "libmoldname.a", "libmsvcrt.a", "libmsvcrt-os.a"},
-     "archive_pattern": r"^lib\w+\.a$", "objects": {"crt2.o", "dllcrt2.o"},
-     "where": "-w64-mingw32/", "source": "debian-mingw"},
+     # The import libraries of the system DLLs too (libkernel32.a: the project's stubs).
+     "archive_pattern": r"^lib\w+\.a$", "objects": {"crt2.o", "dllcrt2.o", "crtbegin.o", "crtend.o"},
+     "where": MINGW, "source": "debian-mingw"},
     {"key": "glibc", "name": "GNU C Library start-up files (glibc)",
      "archives": {"libc_nonshared.a"}, "objects": {"crt1.o", "Scrt1.o", "crti.o", "crtn.o"},
-     "where": "-linux-gnu/", "source": "debian-glibc"},
-    {"key": "zig-libc++", "name": "LLVM libc++ (as bundled with Zig)", "archives": {"c++.lib"}, "where": "zig-cache/",
+     "where": r"^/usr/lib/(x86_64|aarch64)-linux-gnu/|^/usr/aarch64-linux-gnu/lib/|^/lib/", "source": "debian-glibc"},
+    {"key": "zig-libc++", "name": "LLVM libc++ (as bundled with Zig)", "archives": {"c++.lib"}, "where": ZIG,
      "source": "zig", "tree": "libcxx"},
     {"key": "zig-libc++abi", "name": "LLVM libc++abi (as bundled with Zig)", "archives": {"c++abi.lib"},
-     "where": "zig-cache/", "source": "zig", "tree": "libcxxabi"},
+     "where": ZIG, "source": "zig", "tree": "libcxxabi"},
     {"key": "zig-libunwind", "name": "LLVM libunwind (as bundled with Zig)", "archives": {"unwind.lib"},
-     "where": "zig-cache/", "source": "zig", "tree": "libunwind"},
-    {"key": "zig-compiler-rt", "name": "Zig compiler_rt", "archives": {"compiler_rt.lib"}, "where": "zig-cache/",
+     "where": ZIG, "source": "zig", "tree": "libunwind"},
+    {"key": "zig-compiler-rt", "name": "Zig compiler_rt", "archives": {"compiler_rt.lib"}, "where": ZIG,
      "source": "zig", "tree": "compiler_rt"},
     {"key": "zig-mingw-w64", "name": "MinGW-w64 runtime (as bundled with Zig)",
      "archives": {"mingw32.lib", "mingwex.lib", "msvcrt-os.lib", "uuid.lib"},
      "archive_pattern": r"^[\w-]+\.lib$", "objects": {"crt2.obj", "dllcrt2.obj"},
-     "where": "zig-cache/", "source": "zig", "tree": "libc/mingw"},
+     "where": ZIG, "source": "zig", "tree": "libc/mingw"},
 ]
 BY_KEY = {c["key"]: c for c in COMPONENTS}
 UNKNOWN = "unknown"
@@ -168,7 +174,7 @@ def classify(name, own=()):
     norm = os.path.normpath(path)
     base = os.path.basename(norm)
     for c in COMPONENTS:
-        if c.get("where") and c["where"] not in norm + "/":
+        if not re.search(c["where"], norm):
             continue
         if archive is not None:
             if base in c.get("archives", ()) or re.match(c.get("archive_pattern", r"^$"), base):
@@ -280,6 +286,20 @@ def copyright_stanzas(text, keep):
     named = [licences[l] for l in sorted(chosen) if l in licences and "\n" in licences[l]]
     expression = " AND ".join(sorted({spdx(l) for l in chosen}))
     return body + ("\n\n" + "\n\n".join(named) if named else "") + "\n", expression
+
+
+# Licences of the components whose licence files state one licence for the whole.
+LICENCES = {
+    "libstdc++": "GPL-3.0-or-later WITH GCC-exception-3.1",
+    "libgcc": "GPL-3.0-or-later WITH GCC-exception-3.1",
+    # The start-up files carry the LGPL's linking exception.
+    "glibc": "LGPL-2.1-or-later",
+    "zig-libc++": "Apache-2.0 WITH LLVM-exception",
+    "zig-libc++abi": "Apache-2.0 WITH LLVM-exception",
+    "zig-libunwind": "Apache-2.0 WITH LLVM-exception",
+    "zig-compiler-rt": "MIT",
+    "zig-mingw-w64": "ZPL-2.1",
+}
 
 
 def describe(key, archive_paths):

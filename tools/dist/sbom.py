@@ -51,17 +51,18 @@ def deb_purl(package, version):
     return f"pkg:deb/debian/{package}@{version}?arch={arch}"
 
 
-def cache_value(build_dir, name):
-    cache = pathlib.Path(build_dir) / "CMakeCache.txt"
-    for line in cache.read_text(errors="replace").splitlines():
-        if line.startswith(name + ":"):
-            return line.split("=", 1)[1]
-    raise notices.MapError(f"{cache} has no {name}")
+def build_compiler(build_dir):
+    """The C++ compiler CMake found for a build (toolchain files set it outside the cache)."""
+    for found in sorted(pathlib.Path(build_dir).glob("CMakeFiles/*/CMakeCXXCompiler.cmake")):
+        m = re.search(r'^set\(CMAKE_CXX_COMPILER "([^"]+)"\)', found.read_text(errors="replace"), re.M)
+        if m:
+            return m.group(1)
+    raise notices.MapError(f"{build_dir}: CMake recorded no C++ compiler")
 
 
 def toolchain(build_dir, lld_map):
     """bom-ref and component of the toolchain a build used."""
-    compiler = cache_value(build_dir, "CMAKE_CXX_COMPILER")
+    compiler = build_compiler(build_dir)
     if "zig-wrappers" in compiler:
         root = notices.zig_lib()
         v = notices.zig_versions(root)
