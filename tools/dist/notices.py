@@ -19,6 +19,7 @@ provided the file: Debian's package database and its copyright files for
 the MinGW-w64 and GNU toolchains, the pinned Zig's lib/ tree for the
 ARM64 runtime.
 """
+import functools
 import json
 import os
 import pathlib
@@ -226,6 +227,7 @@ def dpkg_version(package):
     return run.stdout.strip()
 
 
+@functools.lru_cache(maxsize=None)
 def zig_lib():
     zig = os.environ.get("QX_ZIG")
     if not zig:
