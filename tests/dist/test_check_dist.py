@@ -75,7 +75,7 @@ def lld_map(inputs):
 GNU_INPUTS = ["uiplugin/CMakeFiles/QX748UI.dir/frame/module.cpp.obj",
               "/usr/lib/gcc/x86_64-w64-mingw32/12-posix/libstdc++.a(eh_alloc.o)",
               "/usr/lib/gcc/x86_64-w64-mingw32/12-posix/../../../../x86_64-w64-mingw32/lib/libmingwex.a(m.o)"]
-ZIG_INPUTS = ["color_page.cpp.obj", "/var/cache/qx748/zig-cache/o/0b4e/c++abi.lib(/var/cache/qx748/zig-cache/o/6f2b/"
+ZIG_INPUTS = ["uiplugin/correction/libqx_correction.a(col_file.cpp.obj)", "/var/cache/qx748/zig-cache/o/0b4e/c++abi.lib(/var/cache/qx748/zig-cache/o/6f2b/"
               "abort_message.obj)"]
 NAMES = {"GNU_INPUTS": ["GNU C++ library (libstdc++)", "MinGW-w64 runtime (CRT and import libraries)"],
          "ZIG_INPUTS": ["LLVM libc++abi (as bundled with Zig)"]}
@@ -269,11 +269,13 @@ class CheckDist(unittest.TestCase):
         rc, failed, out = drop(**{
             "x86/QX748UI.dll": gnu_map(GNU_INPUTS + ["/usr/lib/gcc/i686-w64-mingw32/12-posix/libquadmath.a(q.o)"]),
             "arm64/QX748SP.dll": lld_map(ZIG_INPUTS + ["/var/cache/qx748/zig-cache/o/aa/unwind.lib(/var/cache/"
-                                                       "qx748/zig-cache/o/bb/libunwind.obj)"])})
+                                                       "qx748/zig-cache/o/bb/libunwind.obj)", "eh_alloc.o"])})
         self.assertEqual(rc, 1, out)
         self.assertEqual(sorted(f.split(" ")[0] for f in failed), ["SBOM.cdx.json", "arm64/QX748SP.dll",
                                                                    "x86/QX748UI.dll"], out)
         self.assertTrue(any("libquadmath.a" in f for f in failed) and any("unwind.lib" in f for f in failed), out)
+        # A member lld named without its archive is nobody's, not ours.
+        self.assertTrue(any("'eh_alloc.o'" in f for f in failed), out)
         # ... and the bill of materials, written without it, is caught leaving it out.
         self.assertTrue(any(f.startswith("SBOM") and "arm64/QX748SP.dll: linked ['LLVM libunwind" in f
                             for f in failed), out)

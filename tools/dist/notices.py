@@ -8,7 +8,8 @@ MAPS_DIR mirrors the drop: MAPS_DIR/x64/QX748UI.dll.map is the map of the
 link that made x64/QX748UI.dll. A map is GNU ld's (-Map) or lld's (COFF
 /lldmap, ELF -Map); both are read for the input files that gave the output
 at least one byte. Each input is then ours (a relative path or one under
-the build tree, as CMake links them), made by the linker itself, a
+the build tree, as CMake links them; a bare member name with no archive
+is not taken for ours), made by the linker itself, a
 library the system loads at run time (ELF DT_NEEDED, not shipped), or one
 of the components below, by the name of its archive or object. Anything
 else is an unknown component: the notices refuse it and the drop checker
@@ -170,6 +171,10 @@ def classify(name, own=()):
         return "linker"
     archive, obj = split_input(name)
     path = archive or obj
+    if archive is None and "/" not in obj:
+        # lld names an archive member alone unless link_with_map.py named its archive:
+        # whose it is cannot be told, so it is no one's (and the checker says so).
+        return None
     if not os.path.isabs(path) or any(os.path.normpath(path).startswith(o.rstrip("/") + "/") for o in own):
         return "own"
     norm = os.path.normpath(path)
