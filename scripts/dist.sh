@@ -112,11 +112,12 @@ fi
 attribution="$root/uiplugin/resources/builtin-preview.ATTRIBUTION.md"
 echo "==> Third-party notices and the bill of materials"
 export QX_OWN_PREFIXES="$root/build"
-python3 tools/dist/notices.py notices "$maps" "$attribution" "$dist/THIRD-PARTY-NOTICES.md"
-version=$("$dist/tools/qx748" --version | awk '{print $2}')
-python3 tools/dist/sbom.py "$dist" "$maps" "$root/build" "$attribution" "$dist/SBOM.cdx.json" \
-  --version "$version" --epoch "$SOURCE_DATE_EPOCH"
-tools/dist/validate_sbom.py "$schemas" "$dist/SBOM.cdx.json"
+# A drop without its notices or a valid bill of materials is no drop.
+{ python3 tools/dist/notices.py notices "$maps" "$attribution" "$dist/THIRD-PARTY-NOTICES.md" &&
+  version=$("$dist/tools/qx748" --version | awk '{print $2}') &&
+  python3 tools/dist/sbom.py "$dist" "$maps" "$root/build" "$attribution" "$dist/SBOM.cdx.json" \
+    --version "$version" --epoch "$SOURCE_DATE_EPOCH" &&
+  tools/dist/validate_sbom.py "$schemas" "$dist/SBOM.cdx.json"; } || { rm -rf "$dist"; exit 1; }
 # --- end ---
 (cd "$dist" && find . -type f ! -name SHA256SUMS -printf '%P\0' | sort -z | xargs -0 sha256sum > SHA256SUMS)
 

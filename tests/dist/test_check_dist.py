@@ -57,12 +57,15 @@ def write_bom(dist, components=None):
                                                     "components": entries}))
 
 
-# Link maps in both formats the checker reads, each with one input of no size.
+# Link maps in both formats the checker reads, each with one input of no size
+# (and GNU ld's with what its script and the linker itself put in).
 def gnu_map(inputs):
     rows = "".join(f" .text          0x0000000000401000      0x40 {i}\n" for i in inputs)
     return ("Archive member included to satisfy reference by file (symbol)\n\n"
             "Linker script and memory map\n\n.text           0x0000000000401000     0x1000\n" + rows +
-            " .text          0x0000000000402000        0x0 /usr/lib/gcc/x86_64-w64-mingw32/12-posix/libfoo.a(f.o)\n")
+            " .text          0x0000000000402000        0x0 /usr/lib/gcc/x86_64-w64-mingw32/12-posix/libfoo.a(f.o)\n"
+            " *(SORT_BY_NAME(.ctors.*))\n                0x0000000000402000        0x4 LONG 0x0\n"
+            ".edata          0x0000000000403000      0x200\n .edata         0x0000000000403000       0x62 dll stuff\n")
 
 
 def lld_map(inputs):

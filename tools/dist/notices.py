@@ -74,12 +74,12 @@ def read_gnu_map(text):
             if pending and c:
                 section, size, name = pending, int(c.group(2), 16), c.group(3).strip()
             else:
-                alone = re.match(r"^ (\S+)$", line)
+                alone = re.match(r"^ ([^*\s]\S*)$", line)  # not a script pattern such as *(.ctors)
                 pending = alone.group(1) if alone else None
                 continue
         pending = None
-        if section.startswith("*") or name.startswith("*"):
-            continue  # *fill*, *(COMMON) and other linker-script lines
+        if section.startswith("*") or name.startswith("*") or re.match(r"(LONG|QUAD|SHORT|BYTE|FILL)\b", name):
+            continue  # *fill*, *(COMMON), data the linker script writes
         if size:
             inputs.add(name)
     return inputs, shared
@@ -167,7 +167,8 @@ UNKNOWN = "unknown"
 
 def classify(name, own=()):
     """'own', 'linker', a component key, or None (unknown) for one map input."""
-    if name.startswith("<") or name in ("linker stubs", "COMMON"):
+    # What the linker makes itself: lld's <internal>, GNU ld's export and relocation tables.
+    if name.startswith("<") or name in ("linker stubs", "COMMON", "dll stuff"):
         return "linker"
     archive, obj = split_input(name)
     path = archive or obj
