@@ -305,7 +305,8 @@ LICENCES = {
     "zig-libc++": "Apache-2.0 WITH LLVM-exception",
     "zig-libc++abi": "Apache-2.0 WITH LLVM-exception",
     "zig-libunwind": "Apache-2.0 WITH LLVM-exception",
-    "zig-compiler-rt": "MIT",
+    # Zig's own code, with parts ported from musl (MIT) and LLVM's compiler-rt.
+    "zig-compiler-rt": "MIT AND Apache-2.0 WITH LLVM-exception",
     "zig-mingw-w64": "ZPL-2.1",
 }
 
@@ -345,6 +346,11 @@ def describe(key, archive_paths):
     else:
         version, licence_file = v["llvm"], tree / "LICENSE.TXT"
     notice, licence = licence_file.read_text(errors="replace"), LICENCES[key]
+    if key == "zig-compiler-rt":
+        notice += ("\n\nParts are ported from musl, under its licence:\n\n" +
+                   (root / "lib/libc/musl/COPYRIGHT").read_text(errors="replace") +
+                   "\n\nParts are ported from LLVM's compiler-rt, under LLVM's licence:\n\n" +
+                   (root / "lib/libcxx/LICENSE.TXT").read_text(errors="replace"))
     if key == "zig-mingw-w64":
         # COPYING leaves the parts under other licences to their own notices; the same
         # upstream release's are listed file by file in Debian's copyright file.
