@@ -361,7 +361,8 @@ def describe(key, archive_paths):
         stanzas, licence = copyright_stanzas(debian.read_text(errors="replace"),
                                              lambda f: f == "*" or f.startswith("mingw-w64-crt/"))
         notice += "\n\nThe parts under other licences, as listed for the same release by Debian:\n\n" + stanzas
-    return {"version": version, "supplier": f"Zig {v['zig']} (bundled sources)", "licence": licence,
+    origin = {"zig-compiler-rt": "Zig contributors", "zig-mingw-w64": "the mingw-w64 project"}.get(key, "the LLVM Project")
+    return {"version": version, "supplier": f"{origin}, as bundled with Zig {v['zig']}", "licence": licence,
             "packages": [], "notice": notice,
             "notice_from": f"Zig {v['zig']}'s {licence_file.relative_to(root)}"}
 
