@@ -40,6 +40,10 @@ class SignDrop(unittest.TestCase):
                 "-out", "leaf.pem", "-days", "30", "-extfile", "leaf.cnf", cwd=k)
         openssl("pkcs12", "-export", "-in", "leaf.pem", "-inkey", "leaf.key", "-certfile", "ca.pem",
                 "-out", "vendor.p12", "-passout", f"pass:{PASSWORD}", cwd=k)
+        # Encrypted the older way (RC2), as certificate exports long did: OpenSSL 3 reads it only
+        # with its legacy provider.
+        openssl("pkcs12", "-export", "-legacy", "-in", "leaf.pem", "-inkey", "leaf.key", "-certfile", "ca.pem",
+                "-out", "legacy.p12", "-passout", f"pass:{PASSWORD}", cwd=k)
 
     @classmethod
     def tearDownClass(cls):
@@ -92,6 +96,12 @@ class SignDrop(unittest.TestCase):
         for f in self.files:
             shutil.copy(PE, f)
         run = self.sign(QX_SIGN_PASSWORD=None, QX_SIGN_PASSWORD_FILE=str(self.tmp / "pass.txt"))
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertEqual([f.read_bytes() for f in self.files], first)
+        # The same key and certificate in an RC2-encrypted file: the same signatures.
+        for f in self.files:
+            shutil.copy(PE, f)
+        run = self.sign(QX_SIGN_PKCS12=str(self.keys / "legacy.p12"))
         self.assertEqual(run.returncode, 0, run.stderr)
         self.assertEqual([f.read_bytes() for f in self.files], first)
 
