@@ -4,17 +4,35 @@
 #   dist/arm64/ the same for Windows ARM64 (Zig)
 #   dist/tools/ qx748.exe (x64), x86/qx748.exe, arm64/qx748.exe, qx748
 #               (Linux x86-64) and linux-aarch64/qx748
-#   dist/SHA256SUMS, dist/THIRD-PARTY-NOTICES.md
+#   dist/SHA256SUMS, dist/THIRD-PARTY-NOTICES.md, dist/SBOM.cdx.json
 # then checks the tree (machine types, exports, imports, versions, sums)
 # and that the command-line tools give the same bytes on one table of
 # cases (x64, x86 and ARM64 under Wine, the aarch64 one under qemu-user,
 # where this machine runs them).
 #   scripts/dist.sh            (QX_JOBS=N to limit parallel compiles)
+#   scripts/dist.sh --sign-pkcs12 FILE [--sign-password-file FILE]
+#       also signs every Windows binary with that certificate (or set
+#       QX_SIGN_PKCS12, and QX_SIGN_PASSWORD or QX_SIGN_PASSWORD_FILE)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 export QX_DEPS_STATE="${QX_DEPS_STATE:-$root/build/deps}"
-scripts/deps.sh --group arm64 python3
+
+# --- signing, notices and bill of materials: options and set-up ---
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --sign-pkcs12) export QX_SIGN_PKCS12="$2"; shift 2 ;;
+    --sign-password-file) export QX_SIGN_PASSWORD_FILE="$2"; shift 2 ;;
+    *) echo "dist.sh: unknown option $1 (--sign-pkcs12 FILE, --sign-password-file FILE)" >&2; exit 2 ;;
+  esac
+done
+scripts/deps.sh --group arm64 python3 python3-jsonschema osslsigncode openssl
+# A certificate that cannot sign fails the run now, not after the builds.
+[ -z "${QX_SIGN_PKCS12:-}" ] || scripts/sign-drop check
+schemas=$(scripts/cyclonedx-install)
+# The time the bill of materials and the signatures state: the commit's.
+export SOURCE_DATE_EPOCH="${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || echo 0)}"
+# --- end ---
 # The drop is whole or not made: no ARM64 part, no drop.
 if [ -f "$QX_DEPS_STATE/arm64.unavailable" ]; then
   echo "==> The ARM64 part cannot be built here: $(cat "$QX_DEPS_STATE/arm64.unavailable")" >&2
@@ -35,6 +53,10 @@ build() {  # name toolchain-or-empty target...
   local dir="$root/build/release-$name" t0=$SECONDS
   local args=(-S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQX_BUILD_TESTS=OFF -DQX_BUILD_BENCH=OFF)
   [ -n "$toolchain" ] && args+=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain")
+  # Every link leaves its map in $dir/maps (the notices and the bill of materials read them).
+  local launcher="$root/tools/dist/link_with_map.py;--maps;$dir/maps"
+  [[ "$toolchain" != zig-* ]] || launcher+=";--zig;$(scripts/zig-install)"
+  args+=("-DCMAKE_CXX_LINKER_LAUNCHER=$launcher" "-DCMAKE_C_LINKER_LAUNCHER=$launcher")
   echo "==> Release build: $name ($*)"
   if ! { cmake "${args[@]}" >"$logs/$name.configure.log" 2>&1 &&
          cmake --build "$dir" -j "$jobs" --target "$@" >"$logs/$name.build.log" 2>&1; }; then
@@ -68,26 +90,39 @@ strip "$dist/tools/qx748"
 llvm-strip-14 "$dist"/arm64/*.dll "$dist/tools/arm64/qx748.exe"
 aarch64-linux-gnu-strip "$dist/tools/linux-aarch64/qx748"
 
-attribution="$root/uiplugin/resources/builtin-preview.ATTRIBUTION.md"
-# The body of the "## Credit line" section, up to the next heading.
-credit=$(awk '/^## /{inside = ($0 == "## Credit line"); next} inside' "$attribution")
-if ! grep -q '^>' <<<"$credit"; then
-  echo "==> No credit line under '## Credit line' in $attribution" >&2
-  exit 1
+# --- signing, notices and bill of materials ---
+# The maps beside the drop, laid out like it (not for customers).
+maps="$root/build/release-maps"
+rm -rf "$maps"
+for rel in x64/QX748UI.dll x64/QX748SP.dll x86/QX748UI.dll x86/QX748SP.dll arm64/QX748UI.dll arm64/QX748SP.dll \
+           tools/qx748.exe tools/x86/qx748.exe tools/arm64/qx748.exe tools/qx748 tools/linux-aarch64/qx748; do
+  case "$rel" in
+    x64/*|tools/qx748.exe) b=x64 ;; x86/*|tools/x86/*) b=x86 ;; arm64/*|tools/arm64/*) b=arm64 ;;
+    tools/linux-aarch64/*) b=linux-aarch64 ;; *) b=linux ;;
+  esac
+  mkdir -p "$maps/$(dirname "$rel")"
+  cp "$root/build/release-$b/maps/$(basename "$rel").map" "$maps/$rel.map"
+done
+if [ -n "${QX_SIGN_PKCS12:-}" ]; then
+  echo "==> Signing the Windows binaries"
+  # All or nothing: a failed signing leaves no drop at all.
+  scripts/sign-drop sign "$dist"/x64/*.dll "$dist"/x86/*.dll "$dist"/arm64/*.dll "$dist"/tools/qx748.exe \
+    "$dist"/tools/x86/qx748.exe "$dist"/tools/arm64/qx748.exe || { rm -rf "$dist"; exit 1; }
 fi
-{
-  echo "# Third-party notices"
-  echo
-  echo "QX748UI.dll and the qx748 tools contain the built-in preview photograph"
-  echo "(bitmap resource 141). It is not covered by the product's own licence and"
-  echo "stays under its own:"
-  echo
-  sed -e '/./,$!d' <<<"$credit"
-} > "$dist/THIRD-PARTY-NOTICES.md"
+attribution="$root/uiplugin/resources/builtin-preview.ATTRIBUTION.md"
+echo "==> Third-party notices and the bill of materials"
+export QX_OWN_PREFIXES="$root/build"
+# A drop without its notices or a valid bill of materials is no drop.
+{ python3 tools/dist/notices.py notices "$maps" "$attribution" "$dist/THIRD-PARTY-NOTICES.md" &&
+  version=$("$dist/tools/qx748" --version | awk '{print $2}') &&
+  python3 tools/dist/sbom.py "$dist" "$maps" "$root/build" "$attribution" "$dist/SBOM.cdx.json" \
+    --version "$version" --epoch "$SOURCE_DATE_EPOCH" &&
+  tools/dist/validate_sbom.py "$schemas" "$dist/SBOM.cdx.json"; } || { rm -rf "$dist"; exit 1; }
+# --- end ---
 (cd "$dist" && find . -type f ! -name SHA256SUMS -printf '%P\0' | sort -z | xargs -0 sha256sum > SHA256SUMS)
 
 echo "==> Checking dist/"
-python3 "$root/tools/dist/check_dist.py" "$dist" --credit "$attribution"
+python3 "$root/tools/dist/check_dist.py" "$dist" --credit "$attribution" --maps "$maps"
 
 echo "==> The drop's qx748 programs on the same cases"
 run="$root/scripts/wine-run"

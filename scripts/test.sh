@@ -16,7 +16,7 @@ root=$(pwd)
 # apt's reason (build/deps/GROUP.unavailable) while the rest runs.
 export QX_DEPS_STATE="${QX_DEPS_STATE:-$root/build/deps}"
 updated_file=$(mktemp)
-QX_DEPS_UPDATED_FILE="$updated_file" scripts/deps.sh --group x86 --group arm64 clang libclang-rt-14-dev || exit 1
+QX_DEPS_UPDATED_FILE="$updated_file" scripts/deps.sh --group x86 --group arm64 clang libclang-rt-14-dev python3-jsonschema osslsigncode openssl || exit 1
 # The nested runs below need not ask the mirror again.
 [ ! -s "$updated_file" ] || export QX_APT_UPDATED="$(cat "$updated_file")"
 rm -f "$updated_file"

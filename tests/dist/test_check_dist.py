@@ -8,6 +8,7 @@ this one change can trip.
 """
 import argparse
 import hashlib
+import json
 import pathlib
 import shutil
 import struct
@@ -44,6 +45,62 @@ def write_sums(dist):
     (dist / "SHA256SUMS").write_text("\n".join(lines) + "\n")
 
 
+def write_bom(dist, components=None):
+    """A bill of materials listing the drop's files; `components` maps a file to library names."""
+    files = sorted(str(p.relative_to(dist)) for p in dist.rglob("*")
+                   if p.is_file() and p.name not in ("SHA256SUMS", "SBOM.cdx.json"))
+    entries = [{"type": "file", "name": f, "hashes": [{"alg": "SHA-256", "content":
+               hashlib.sha256((dist / f).read_bytes()).hexdigest()}],
+                "components": [{"type": "library", "name": n} for n in (components or {}).get(f, [])]}
+               for f in files]
+    (dist / "SBOM.cdx.json").write_text(json.dumps({"bomFormat": "CycloneDX", "specVersion": "1.5",
+                                                    "components": entries}))
+
+
+# Link maps in both formats the checker reads, each with one input of no size
+# (and GNU ld's with what its script and the linker itself put in).
+def gnu_map(inputs):
+    rows = "".join(f" .text          0x0000000000401000      0x40 {i}\n" for i in inputs)
+    return ("Archive member included to satisfy reference by file (symbol)\n\n"
+            "Linker script and memory map\n\n.text           0x0000000000401000     0x1000\n" + rows +
+            " .text          0x0000000000402000        0x0 /usr/lib/gcc/x86_64-w64-mingw32/12-posix/libfoo.a(f.o)\n"
+            " *(SORT_BY_NAME(.ctors.*))\n                0x0000000000402000        0x4 LONG 0x0\n"
+            ".edata          0x0000000000403000      0x200\n .edata         0x0000000000403000       0x62 dll stuff\n")
+
+
+def lld_map(inputs):
+    rows = "".join(f"00001000 00000040     4         {i}:(.text)\n00001000 00000000     0                 sym\n"
+                   for i in inputs)
+    return ("Address  Size     Align Out     In      Symbol\n00001000 00047a0c  4096 .text\n" + rows +
+            "00002000 00000000     4         /usr/lib/libbar.a(b.o):(.text)\n")
+
+
+GNU_INPUTS = ["uiplugin/CMakeFiles/QX748UI.dir/frame/module.cpp.obj",
+              "/usr/lib/gcc/x86_64-w64-mingw32/12-posix/libstdc++.a(eh_alloc.o)",
+              "/usr/lib/gcc/x86_64-w64-mingw32/12-posix/../../../../x86_64-w64-mingw32/lib/libmingwex.a(m.o)"]
+ZIG_INPUTS = ["uiplugin/correction/libqx_correction.a(col_file.cpp.obj)", "/var/cache/qx748/zig-cache/o/0b4e/c++abi.lib(/var/cache/qx748/zig-cache/o/6f2b/"
+              "abort_message.obj)"]
+NAMES = {"GNU_INPUTS": ["GNU C++ library (libstdc++)", "MinGW-w64 runtime (CRT and import libraries)"],
+         "ZIG_INPUTS": ["LLVM libc++abi (as bundled with Zig)"]}
+
+
+def lay_out_maps(maps, dist, **replace):
+    """Maps for every binary of `dist` (GNU ld's for x64/x86, lld's for the ARM64 part); `replace`
+    maps a drop path to other map text (None: no map). Returns the library names each file links."""
+    names = {}
+    for p in sorted(dist.rglob("*")):
+        rel = str(p.relative_to(dist))
+        if not (rel.endswith((".dll", ".exe")) or rel.startswith("tools/linux") or rel == "tools/qx748"):
+            continue
+        arm = rel.startswith(("arm64/", "tools/arm64/"))
+        text = replace.get(rel, lld_map(ZIG_INPUTS) if arm else gnu_map(GNU_INPUTS))
+        names[rel] = NAMES["ZIG_INPUTS" if arm else "GNU_INPUTS"]
+        if text is not None:
+            (maps / (rel + ".map")).parent.mkdir(parents=True, exist_ok=True)
+            (maps / (rel + ".map")).write_text(text)
+    return names
+
+
 def lay_out(dist, **replace):
     """A sound drop; `replace` maps a relative path to other bytes (None: leave it out)."""
     files = {}
@@ -64,7 +121,15 @@ def lay_out(dist, **replace):
         path.parent.mkdir(parents=True, exist_ok=True)
         path.write_bytes(data)
     (dist / "tools" / "qx748").chmod(0o755)
+    write_bom(dist)
     write_sums(dist)
+
+
+def arm64_part():
+    arm64 = {f"arm64/{name}": dll(ARM64, name) for name in EXPORTS}
+    arm64["tools/arm64/qx748.exe"] = fake_pe.build(ARM64, dll=False, imports=["KERNEL32.dll", "msvcrt.dll"])
+    arm64["tools/linux-aarch64/qx748"] = b"\x7fELF\x02\x01\x01" + bytes(9) + struct.pack("<HH", 2, 183) + bytes(64)
+    return arm64
 
 
 def run_checker(dist, *extra):
@@ -148,10 +213,10 @@ class CheckDist(unittest.TestCase):
     def test_bad_checksums(self):
         lay_out(self.dist)
         sums = (self.dist / "SHA256SUMS").read_text()
-        # A file changed after the sums were taken.
+        # A file changed after the sums (and the bill of materials) were taken.
         with open(self.dist / "x86/QX748UI.dll", "ab") as f:
             f.write(b"\0")
-        self.assertRejected("SHA256SUMS digests match")
+        self.assertRejected("SHA256SUMS digests match", "SBOM.cdx.json digests match")
         # A file not listed, and a listed file that is not there.
         lines = [l for l in sums.splitlines() if "THIRD-PARTY" not in l] + ["0" * 64 + "  x64/QX748XX.dll"]
         (self.dist / "SHA256SUMS").write_text("\n".join(lines) + "\n")
@@ -160,10 +225,8 @@ class CheckDist(unittest.TestCase):
 
     def test_arm64_part(self):
         # Whole and sound: accepted beside the others.
-        arm64 = {f"arm64/{name}": dll(ARM64, name) for name in EXPORTS}
-        arm64["tools/arm64/qx748.exe"] = fake_pe.build(ARM64, dll=False, imports=["KERNEL32.dll", "msvcrt.dll"])
-        elf_head = b"\x7fELF\x02\x01\x01" + bytes(9) + struct.pack("<HH", 2, 183)
-        arm64["tools/linux-aarch64/qx748"] = elf_head + bytes(64)
+        arm64 = arm64_part()
+        elf_head = arm64["tools/linux-aarch64/qx748"][:20]
         lay_out(self.dist, **arm64)
         rc, failed, out = run_checker(self.dist)
         self.assertEqual((rc, failed), (0, []), out)
@@ -185,6 +248,49 @@ class CheckDist(unittest.TestCase):
     def test_tree_shape(self):
         lay_out(self.dist, **{"x86/QX748SP.dll": None, "x64/QX748UI.pdb": b"symbols"})
         self.assertRejected("tree holds exactly")
+
+    def test_linked_components_against_notices_and_bom(self):
+        lay_out(self.dist, **arm64_part())
+        maps = self.tmp / "maps"
+        sections = "".join(f"## {n} 1.0\n\ntext\n\n" for n in sum(NAMES.values(), []))
+        credit = (self.dist / "THIRD-PARTY-NOTICES.md").read_text()
+
+        def drop(notices=sections, bom_extra=(), **maps_replace):
+            shutil.rmtree(maps, ignore_errors=True)
+            (self.dist / "THIRD-PARTY-NOTICES.md").write_text(credit + "\n" + notices)
+            names = lay_out_maps(maps, self.dist, **maps_replace)
+            for rel in bom_extra:
+                names[rel] = names[rel] + ["Some other library"]
+            write_bom(self.dist, names)
+            write_sums(self.dist)
+            return run_checker(self.dist, "--maps", str(maps))
+
+        rc, failed, out = drop()
+        self.assertEqual((rc, failed), (0, []), out)
+        # A library no component names (GNU ld's map), and one whose section the
+        # notices lack (lld's map, the member named with its archive).
+        rc, failed, out = drop(**{
+            "x86/QX748UI.dll": gnu_map(GNU_INPUTS + ["/usr/lib/gcc/i686-w64-mingw32/12-posix/libquadmath.a(q.o)"]),
+            "arm64/QX748SP.dll": lld_map(ZIG_INPUTS + ["/var/cache/qx748/zig-cache/o/aa/unwind.lib(/var/cache/"
+                                                       "qx748/zig-cache/o/bb/libunwind.obj)", "eh_alloc.o"])})
+        self.assertEqual(rc, 1, out)
+        self.assertEqual(sorted(f.split(" ")[0] for f in failed), ["SBOM.cdx.json", "arm64/QX748SP.dll",
+                                                                   "x86/QX748UI.dll"], out)
+        self.assertTrue(any("libquadmath.a" in f for f in failed) and any("unwind.lib" in f for f in failed), out)
+        # A member lld named without its archive is nobody's, not ours.
+        self.assertTrue(any("'eh_alloc.o'" in f for f in failed), out)
+        # ... and the bill of materials, written without it, is caught leaving it out.
+        self.assertTrue(any(f.startswith("SBOM") and "arm64/QX748SP.dll: linked ['LLVM libunwind" in f
+                            for f in failed), out)
+        # The notices lose a section; the BOM names what is not linked; a map is missing.
+        rc, failed, out = drop(notices=sections.replace("## GNU C++", "## Not GNU C++"),
+                               bom_extra=["tools/qx748.exe"], **{"x64/QX748SP.dll": None})
+        self.assertEqual(rc, 1, out)
+        self.assertEqual(sorted(f.split(" ")[0] for f in failed if "libstdc++.a" in f),
+                         ["tools/linux-aarch64/qx748", "tools/qx748", "tools/qx748.exe", "tools/x86/qx748.exe",
+                          "x64/QX748UI.dll", "x86/QX748SP.dll", "x86/QX748UI.dll"], out)
+        self.assertTrue(any("x64/QX748SP.dll has its link map" in f for f in failed), out)
+        self.assertTrue(any("SBOM.cdx.json names the components" in f and "tools/qx748.exe" in f for f in failed), out)
 
     def test_notices_without_credit(self):
         lay_out(self.dist, **{"THIRD-PARTY-NOTICES.md": b"# Third-party notices\n\nNone.\n"})

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Checks a release tree laid out by scripts/dist.sh.
 
-    tools/dist/check_dist.py DIST_DIR [--credit ATTRIBUTION.md]
+    tools/dist/check_dist.py DIST_DIR [--credit ATTRIBUTION.md] [--maps MAPS_DIR]
 
 The tree must hold exactly the drop's files. For each DLL: the PE machine
 type and optional-header kind of its folder, the DLL flag, exactly the
@@ -14,18 +14,26 @@ tools/arm64/qx748.exe, and tools/linux-aarch64/qx748 an aarch64 ELF
 program) is checked the same way when the drop has it, and then must be
 whole. Every file is listed
 once in SHA256SUMS with its digest, and THIRD-PARTY-NOTICES.md carries the
-preview photograph's credit line verbatim.
+preview photograph's credit line verbatim. SBOM.cdx.json, the bill of
+materials, lists every other file with its digest. With --maps (the link
+maps of the binaries, laid out like the drop: MAPS_DIR/x64/QX748UI.dll.map),
+every third-party component a binary contains must have its section in the
+notices, and the bill of materials must list the same components in it.
 
 Prints one "ok" or "FAIL" line per check and a count; exits 1 when any check
 failed, 2 on a usage error.
 """
 import argparse
 import hashlib
+import json
 import pathlib
 import re
 import struct
 import subprocess
 import sys
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
+import notices as linkmaps  # noqa: E402
 
 REPO = pathlib.Path(__file__).resolve().parents[2]
 DEFAULT_CREDIT = REPO / "uiplugin" / "resources" / "builtin-preview.ATTRIBUTION.md"
@@ -44,7 +52,8 @@ EXPORTS = {
 }
 ARCHES = (("x64", MACHINE_X64), ("x86", MACHINE_X86))
 TREE = sorted([f"{arch}/{name}" for arch, _ in ARCHES for name in EXPORTS] +
-              ["tools/qx748.exe", "tools/x86/qx748.exe", "tools/qx748", "SHA256SUMS", "THIRD-PARTY-NOTICES.md"])
+              ["tools/qx748.exe", "tools/x86/qx748.exe", "tools/qx748", "SHA256SUMS", "THIRD-PARTY-NOTICES.md",
+               "SBOM.cdx.json"])
 # The Windows command-line tools and their machine types.
 TOOLS = (("tools/qx748.exe", MACHINE_X64), ("tools/x86/qx748.exe", MACHINE_X86))
 # Built by another toolchain than the rest: in the drop when that build ran.
@@ -222,11 +231,87 @@ def credit_line(attribution):
     return " ".join(quoted) or None
 
 
+def notice_sections(dist):
+    path = dist / "THIRD-PARTY-NOTICES.md"
+    text = path.read_text(errors="replace") if path.is_file() else ""
+    return [l[3:].strip() for l in text.splitlines() if l.startswith("## ")]
+
+
+def check_components(dist, binaries, maps, check):
+    """Every third-party component in a binary's link has its section in the notices."""
+    sections = notice_sections(dist)
+    for rel in binaries:
+        if not (dist / rel).is_file():
+            continue
+        map_path = maps / (rel + ".map")
+        if not check(map_path.is_file(), f"{rel} has its link map ({map_path})"):
+            continue
+        try:
+            inputs, _ = linkmaps.read_map(map_path.read_text(errors="replace"))
+        except linkmaps.MapError as e:
+            check(False, f"{rel}: link map readable ({e})")
+            continue
+        unnamed = set()
+        for name in inputs:
+            key = linkmaps.classify(name)
+            if key in ("own", "linker"):
+                continue
+            named = key is not None and any(s.startswith(linkmaps.BY_KEY[key]["name"] + " ") for s in sections)
+            if not named:
+                unnamed.add(linkmaps.split_input(name)[0] or name)
+        check(not unnamed, f"{rel} contains no component the notices do not name (unnamed: {sorted(unnamed)})")
+
+
+def check_bom(dist, files, binaries, maps, check):
+    """SBOM.cdx.json: CycloneDX 1.5, every other file with its digest, and (with maps) its components."""
+    path = dist / "SBOM.cdx.json"
+    if not path.is_file():
+        return
+    try:
+        bom = json.loads(path.read_text())
+        listed = {c["name"]: c for c in bom.get("components", []) if c.get("type") == "file"}
+    except (ValueError, KeyError, TypeError, AttributeError) as e:
+        check(False, f"SBOM.cdx.json is a CycloneDX document ({e})")
+        return
+    check(bom.get("bomFormat") == "CycloneDX" and bom.get("specVersion") == "1.5",
+          f"SBOM.cdx.json is CycloneDX 1.5 ({bom.get('bomFormat')!r} {bom.get('specVersion')!r})")
+    # SHA256SUMS is written after the BOM and lists it, so the BOM cannot list it.
+    expected = [f for f in files if f not in ("SBOM.cdx.json", "SHA256SUMS")]
+    check(sorted(listed) == expected, f"SBOM.cdx.json lists every file but itself and SHA256SUMS (unlisted "
+          f"{sorted(set(expected) - set(listed))}, unknown {sorted(set(listed) - set(expected))})")
+    wrong = []
+    for rel, c in listed.items():
+        digests = [h.get("content") for h in c.get("hashes", []) if h.get("alg") == "SHA-256"]
+        if rel in expected and digests != [hashlib.sha256((dist / rel).read_bytes()).hexdigest()]:
+            wrong.append(rel)
+    check(not wrong, f"SBOM.cdx.json digests match the files (wrong: {wrong})")
+    if maps is None:
+        return
+    mismatched = []
+    for rel in binaries:
+        map_path = maps / (rel + ".map")
+        if rel not in listed or not map_path.is_file():
+            continue
+        try:
+            inputs, _ = linkmaps.read_map(map_path.read_text(errors="replace"))
+        except linkmaps.MapError:
+            continue
+        linked = {linkmaps.classify(n) for n in inputs} - {"own", "linker", None}
+        names = {linkmaps.BY_KEY[k]["name"] for k in linked}
+        have = {c.get("name") for c in listed[rel].get("components", []) if c.get("type") == "library"}
+        if names != have:
+            mismatched.append(f"{rel}: linked {sorted(names - have)} not listed, listed {sorted(have - names)} "
+                              "not linked")
+    check(not mismatched, f"SBOM.cdx.json names the components each binary links ({mismatched})")
+
+
 def main(argv):
     parser = argparse.ArgumentParser(description="Checks a release tree laid out by scripts/dist.sh.")
     parser.add_argument("dist", type=pathlib.Path)
     parser.add_argument("--credit", type=pathlib.Path, default=DEFAULT_CREDIT,
                         help="attribution file whose credit line the notices must carry")
+    parser.add_argument("--maps", type=pathlib.Path,
+                        help="link maps of the drop's binaries (MAPS_DIR/<drop path>.map)")
     args = parser.parse_args(argv)
     dist = args.dist
     if not dist.is_dir():
@@ -345,6 +430,11 @@ def main(argv):
         flat = " ".join(l[1:].strip() if l.startswith(">") else l.strip() for l in notices.read_text().splitlines())
         check(credit is not None and " ".join(credit.split()) in " ".join(flat.split()),
               f"THIRD-PARTY-NOTICES.md carries the photograph's credit line from {args.credit.name}")
+
+    binaries = [f for f in tree if f.endswith((".dll", ".exe")) or f in ("tools/qx748", LINUX_AARCH64_TOOL)]
+    check_bom(dist, files, binaries, args.maps, check)
+    if args.maps is not None:
+        check_components(dist, binaries, args.maps, check)
 
     print(f"dist: {checks - len(failures)} passed, {len(failures)} failed")
     return 1 if failures else 0
