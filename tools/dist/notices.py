@@ -417,8 +417,8 @@ def write_notices(inv, credit, out):
         lines += ["```", ""]
     lines += ["## The built-in preview photograph", "",
               "QX748UI.dll and the qx748 tools contain the built-in preview photograph",
-              "(bitmap resource 141). It is not covered by the product's own licence and",
-              "stays under its own (CC BY 4.0):", ""]
+              "(bitmap resources 141 to 145, one size each). It is not covered by the product's",
+              "own licence and stays under its own (CC BY 4.0):", ""]
     lines += credit.strip("\n").splitlines()
     pathlib.Path(out).write_text("\n".join(lines) + "\n")
 

@@ -113,7 +113,8 @@ def library(rel, key, info):
 
 def photograph(rel, repo, credit):
     return {"type": "data", "bom-ref": f"{rel}#photograph", "name": "Built-in preview photograph",
-            "description": "bitmap resource 141, the Color correction page's built-in preview picture",
+            "description": "bitmap resources 141 to 145, the Color correction page's built-in preview"
+                           " picture at 192 to 384 pixels",
             "copyright": credit, "licenses": [{"license": {"id": "CC-BY-4.0"}}],
             "hashes": [{"alg": "SHA-256", "content": sha256(repo / PHOTO)}]}
 
