@@ -366,6 +366,42 @@ TEST_F(ColorPage, CancelledDialogsChangeNothing) {
     EXPECT_EQ(before, std::vector<unsigned char>(record, record + 576));
 }
 
+// The file dialogs move the process's current directory to the folder they
+// browse; the host that loaded the page must find its own again afterwards.
+TEST_F(ColorPage, EveryFileDialogLeavesTheWorkingFolderAsItWas) {
+    Open();
+    wchar_t original[MAX_PATH];
+    ASSERT_NE(0u, GetCurrentDirectoryW(MAX_PATH, original));
+    const std::wstring start = folder + L"start", other = folder + L"elsewhere\\";
+    CreateDirectoryW(start.c_str(), nullptr);
+    CreateDirectoryW(other.c_str(), nullptr);
+    WriteFileBytes(other + L"pick.bmp", Bitmap(24));
+    WriteFileBytes(other + L"load.col", ColFile(4));
+    DeleteFileW((other + L"saved.COL").c_str());
+    const struct {
+        int button;
+        std::wstring file;  // empty: the dialog is cancelled
+        const char *what;
+    } rows[] = {
+        {1011, other + L"pick.bmp", "picture chosen"}, {1011, L"", "picture cancelled"},
+        {1012, other + L"saved", "settings saved"},    {1012, L"", "save cancelled"},
+        {1013, other + L"load.col", "settings loaded"}, {1013, L"", "load cancelled"},
+    };
+    for (const auto &row : rows) {
+        ASSERT_TRUE(SetCurrentDirectoryW(start.c_str()));
+        PageSheet::seen.clear();
+        ClickWithFile(row.button, row.file);
+        ASSERT_FALSE(PageSheet::seen.empty()) << row.what;
+        EXPECT_TRUE(PageSheet::seen[0].isFileDialog) << row.what;
+        wchar_t now[MAX_PATH] = L"";
+        GetCurrentDirectoryW(MAX_PATH, now);
+        EXPECT_EQ(0, _wcsicmp(start.c_str(), now)) << row.what << ": the current directory is now " << std::string(now, now + wcslen(now));
+    }
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((other + L"saved.COL").c_str())) << "the save went elsewhere";
+    EXPECT_EQ(4, Position(1004)) << "the load did not happen";
+    SetCurrentDirectoryW(original);
+}
+
 TEST_F(ColorPage, DefaultSettingsClearThePathAtOnce) {
     const wchar_t stored[] = L"C:\\pictures\\gone.bmp";
     std::memcpy(record + kPath, stored, sizeof stored);

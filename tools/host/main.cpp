@@ -21,6 +21,7 @@
 #include <string>
 
 #include "tools/host/host_session.h"
+#include "tools/host/host_state.h"
 #include "tools/host/sheets.h"
 #include "tools/host/transcript.h"
 
@@ -107,6 +108,11 @@ int main() {
         if (c == L'/') c = L'\\';
 
     qxhost::Transcript transcript;
+    // As many applications run: no critical-error boxes, none for files
+    // that cannot be opened. Taken before the plug-in is loaded, compared
+    // after it is released.
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    const qxhost::HostState before = qxhost::HostState::Take();
     std::printf("qx748host: the printer driver UI's calls into %s\n", qxhost::Utf8(pluginPath.c_str()).c_str());
     qxhost::HostSession session(transcript);
     if (!session.Load(pluginPath)) {
@@ -124,6 +130,7 @@ int main() {
                                                     ICC_STANDARD_CLASSES | ICC_TAB_CLASSES};
         InitCommonControlsEx(&icc);
         const bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));  // the PNG encoder
+        const qxhost::HostState sheetsBefore = qxhost::HostState::Take();
         qxhost::SheetScenes scenes(session, transcript);
         qxhost::SheetRun run;
         run.show = mode == Mode::kScript ? qxhost::SheetShow::kScripted : qxhost::SheetShow::kInteractive;
@@ -137,9 +144,11 @@ int main() {
         if (mode == Mode::kDocument || mode == Mode::kScript) scenes.RunSheet(qxhost::SheetKind::kDocument, run);
         if (mode == Mode::kPrinter || mode == Mode::kScript) scenes.RunSheet(qxhost::SheetKind::kPrinter, run);
         scenes.PrintRecord();
+        qxhost::CheckStateKept(transcript, sheetsBefore, "after the sheets", true);
         if (com) CoUninitialize();
     }
     session.ReleasePlugin();
+    qxhost::CheckStateKept(transcript, before, "after the plug-in's release", false);
 
     std::printf("\nqx748host: %d contract violation%s\n", transcript.violations(),
                 transcript.violations() == 1 ? "" : "s");

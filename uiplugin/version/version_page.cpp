@@ -6,9 +6,12 @@
 #include <prsht.h>
 #include <shellapi.h>
 
+#include <algorithm>
+#include <iterator>
 #include <new>
 #include <string>
 
+#include "uiplugin/frame/boundary.h"
 #include "uiplugin/frame/unique_file.h"
 #include "uiplugin/resources/resource_ids.h"
 
@@ -41,6 +44,11 @@ constexpr DriverFile kDriverFiles[] = {
     {IDC_MONITOR_TIME, L"\\qx748lm.dll"},
     {IDC_PRTPROC_TIME, QX_PRTPROC_DIR L"QX748Print.dll"},
 };
+
+// What a file time shows when it is unknown, and when its text cannot be
+// built: a fixed text, which needs no memory.
+constexpr wchar_t kUnknownFileTime[] = L"   0/00/00 00:00";
+static_assert(sizeof kUnknownFileTime / sizeof kUnknownFileTime[0] <= qx::kVersionTextChars, "time text");
 
 constexpr COLORREF kLinkColour = 0xEE0000;  // red 0, green 0, blue 238
 
@@ -113,7 +121,7 @@ WNDPROC OriginalLinkProc(HWND link) {
 // The links as keyboard stops: focus is shown by the standard dotted
 // rectangle around the text (never by the hover colour), and Space opens
 // the link as a click does.
-LRESULT CALLBACK LinkProc(HWND link, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT LinkMessage(HWND link, UINT message, WPARAM wParam, LPARAM lParam) {
     WNDPROC original = OriginalLinkProc(link);
     if (original == nullptr) return DefWindowProcW(link, message, wParam, lParam);
     switch (message) {
@@ -155,6 +163,10 @@ LRESULT CALLBACK LinkProc(HWND link, UINT message, WPARAM wParam, LPARAM lParam)
         break;
     }
     return CallWindowProcW(original, link, message, wParam, lParam);
+}
+
+LRESULT CALLBACK LinkProc(HWND link, UINT message, WPARAM wParam, LPARAM lParam) {
+    return Guarded<LRESULT>(0, [&] { return LinkMessage(link, message, wParam, lParam); });
 }
 
 void CreateLinkFonts(HWND page) {
@@ -210,9 +222,11 @@ void ReleaseLinkFonts(HWND page) {
 
 void RefreshPage(HWND page) {
     // 1. The error-message setting; a missing file or key counts as 1.
-    int errorMessages = 1;
-    std::wstring ini = SystemPath(L"\\ERRMSG748.INI");
-    if (!ini.empty()) errorMessages = static_cast<int>(GetPrivateProfileIntW(L"Setting", L"ErrorMsg", 1, ini.c_str()));
+    // Without memory for the path the setting is as if missing.
+    const int errorMessages = Guarded<int>(1, [] {
+        std::wstring ini = SystemPath(L"\\ERRMSG748.INI");
+        return ini.empty() ? 1 : static_cast<int>(GetPrivateProfileIntW(L"Setting", L"ErrorMsg", 1, ini.c_str()));
+    });
 
     // 2. The driver files' times.
     for (const DriverFile& file : kDriverFiles) {
@@ -294,7 +308,9 @@ INT_PTR ColourStatic(HDC dc, HWND control) {
 
 }  // namespace
 
-void FormatDriverFileTime(const wchar_t* relativePath, wchar_t (&text)[qx::kVersionTextChars]) {
+namespace {
+
+void FormatKnownFileTime(const wchar_t* relativePath, wchar_t (&text)[qx::kVersionTextChars]) {
     qx::FileDateTime time;
     std::wstring path = SystemPath(relativePath);
     if (!path.empty()) {
@@ -309,8 +325,20 @@ void FormatDriverFileTime(const wchar_t* relativePath, wchar_t (&text)[qx::kVers
     CopyToBuffer(qx::FormatFileTimeText(time), text, qx::kVersionTextChars);
 }
 
-bool ReadGammaTableName(qx::GammaNameField& field) {
-    field.fill(0);
+}  // namespace
+
+void FormatDriverFileTime(const wchar_t* relativePath, wchar_t (&text)[qx::kVersionTextChars]) {
+    // Out of memory the time is shown as unknown.
+    const bool built = Guarded(false, [&] {
+        FormatKnownFileTime(relativePath, text);
+        return true;
+    });
+    if (!built) std::copy(std::begin(kUnknownFileTime), std::end(kUnknownFileTime), text);
+}
+
+namespace {
+
+bool ReadGammaTableNameFrom(qx::GammaNameField& field) {
     wchar_t directory[qx::kVersionTextChars];
     UINT n = GetWindowsDirectoryW(directory, qx::kVersionTextChars);
     if (n == 0 || n >= qx::kVersionTextChars) return false;
@@ -327,6 +355,14 @@ bool ReadGammaTableName(qx::GammaNameField& field) {
     if (!ReadFile(file.get(), bytes, sizeof bytes, &got, nullptr)) return false;
     field = qx::GammaFieldFromRead(bytes, got);  // a short file leaves zeros
     return true;
+}
+
+}  // namespace
+
+bool ReadGammaTableName(qx::GammaNameField& field) {
+    field.fill(0);
+    // Without memory for the path the table counts as unreadable.
+    return Guarded(false, [&] { return ReadGammaTableNameFrom(field); });
 }
 
 LONG ReadRegistryDefault(HKEY root, const wchar_t* subKey, wchar_t* buffer, std::size_t bufferChars) {
@@ -351,7 +387,9 @@ LONG ReadRegistryDefault(HKEY root, const wchar_t* subKey, wchar_t* buffer, std:
     return ERROR_SUCCESS;
 }
 
-void OpenLink(const wchar_t* link, int showCommand) {
+namespace {
+
+void OpenLinkOrFallback(const wchar_t* link, int showCommand) {
     HINSTANCE opened = ShellExecuteW(nullptr, L"open", link, nullptr, nullptr, showCommand);
     if (reinterpret_cast<INT_PTR>(opened) > 32) return;
 
@@ -382,7 +420,16 @@ void OpenLink(const wchar_t* link, int showCommand) {
     WinExec(ansi.c_str(), static_cast<UINT>(showCommand));
 }
 
-INT_PTR CALLBACK VersionPageProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+}  // namespace
+
+void OpenLink(const wchar_t* link, int showCommand) {
+    // Out of memory the fallback is not tried: the link stays unopened.
+    GuardedCall([&] { OpenLinkOrFallback(link, showCommand); });
+}
+
+namespace {
+
+INT_PTR VersionPageMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG:
         webLinkHot = 0;
@@ -408,4 +455,10 @@ INT_PTR CALLBACK VersionPageProc(HWND window, UINT message, WPARAM wParam, LPARA
     default:
         return FALSE;
     }
+}
+
+}  // namespace
+
+INT_PTR CALLBACK VersionPageProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return Guarded<INT_PTR>(FALSE, [&] { return VersionPageMessage(window, message, wParam, lParam); });
 }
