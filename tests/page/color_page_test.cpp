@@ -13,6 +13,8 @@
 #include "tests/support/wine_network.h"
 #include "uiplugin/settings/private_devmode.h"
 
+#include <objbase.h>
+
 namespace {
 
 using qxpage::Answer;
@@ -372,6 +374,15 @@ TEST_F(ColorPage, EveryFileDialogLeavesTheWorkingFolderAsItWas) {
     Open();
     wchar_t original[MAX_PATH];
     ASSERT_NE(0u, GetCurrentDirectoryW(MAX_PATH, original));
+    // The dialogs use COM; the thread's own state (here none) stays as it was.
+    const auto Apartment = [] {
+        APTTYPE type = APTTYPE_CURRENT;
+        APTTYPEQUALIFIER qualifier = APTTYPEQUALIFIER_NONE;
+        const HRESULT hr = CoGetApartmentType(&type, &qualifier);
+        return FAILED(hr) ? static_cast<long>(hr) : static_cast<long>(type);
+    };
+    const auto Narrow = [](const wchar_t *text) { return std::string(text, text + wcslen(text)); };
+    const long apartmentBefore = Apartment();
     const std::wstring start = folder + L"start", other = folder + L"elsewhere\\";
     CreateDirectoryW(start.c_str(), nullptr);
     CreateDirectoryW(other.c_str(), nullptr);
@@ -395,7 +406,8 @@ TEST_F(ColorPage, EveryFileDialogLeavesTheWorkingFolderAsItWas) {
         EXPECT_TRUE(PageSheet::seen[0].isFileDialog) << row.what;
         wchar_t now[MAX_PATH] = L"";
         GetCurrentDirectoryW(MAX_PATH, now);
-        EXPECT_EQ(0, _wcsicmp(start.c_str(), now)) << row.what << ": the current directory is now " << std::string(now, now + wcslen(now));
+        EXPECT_EQ(0, _wcsicmp(start.c_str(), now)) << row.what << ": the current directory is now " << Narrow(now);
+        EXPECT_EQ(apartmentBefore, Apartment()) << row.what << ": the thread's COM state changed";
     }
     EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((other + L"saved.COL").c_str())) << "the save went elsewhere";
     EXPECT_EQ(4, Position(1004)) << "the load did not happen";
