@@ -7,6 +7,7 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <cwchar>
 #include <iterator>
 #include <new>
 #include <string>
@@ -90,16 +91,20 @@ void CopyToBuffer(const std::u16string& text, wchar_t* buffer, std::size_t buffe
     buffer[n] = L'\0';
 }
 
-// The system directory joined with a relative path, within the page's
-// 260-character path buffers; empty when it does not fit.
-std::wstring SystemPath(const wchar_t* relativePath) {
-    wchar_t directory[qx::kVersionTextChars];
-    UINT n = GetSystemDirectoryW(directory, qx::kVersionTextChars);
-    if (n == 0 || n >= qx::kVersionTextChars) return std::wstring();
-    std::wstring path(directory, n);
-    path += relativePath;
-    if (path.size() >= qx::kVersionTextChars) return std::wstring();
-    return path;
+// A Windows folder joined with a relative path, in one of the page's
+// 260-character path buffers; false (and an empty path) when it does not
+// fit. Fixed buffers: a path needs no memory of its own.
+bool JoinPath(UINT (WINAPI *folder)(LPWSTR, UINT), const wchar_t* relativePath,
+              wchar_t (&path)[qx::kVersionTextChars]) {
+    path[0] = L'\0';
+    const UINT n = folder(path, qx::kVersionTextChars);
+    const std::size_t rest = std::wcslen(relativePath);
+    if (n == 0 || n >= qx::kVersionTextChars || n + rest >= qx::kVersionTextChars) {
+        path[0] = L'\0';
+        return false;
+    }
+    std::wmemcpy(path + n, relativePath, rest + 1);
+    return true;
 }
 
 void OpenLinkOf(HWND link) {
@@ -222,11 +227,10 @@ void ReleaseLinkFonts(HWND page) {
 
 void RefreshPage(HWND page) {
     // 1. The error-message setting; a missing file or key counts as 1.
-    // Without memory for the path the setting is as if missing.
-    const int errorMessages = Guarded<int>(1, [] {
-        std::wstring ini = SystemPath(L"\\ERRMSG748.INI");
-        return ini.empty() ? 1 : static_cast<int>(GetPrivateProfileIntW(L"Setting", L"ErrorMsg", 1, ini.c_str()));
-    });
+    int errorMessages = 1;
+    wchar_t ini[qx::kVersionTextChars];
+    if (JoinPath(GetSystemDirectoryW, L"\\ERRMSG748.INI", ini))
+        errorMessages = static_cast<int>(GetPrivateProfileIntW(L"Setting", L"ErrorMsg", 1, ini));
 
     // 2. The driver files' times.
     for (const DriverFile& file : kDriverFiles) {
@@ -312,9 +316,9 @@ namespace {
 
 void FormatKnownFileTime(const wchar_t* relativePath, wchar_t (&text)[qx::kVersionTextChars]) {
     qx::FileDateTime time;
-    std::wstring path = SystemPath(relativePath);
-    if (!path.empty()) {
-        UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    wchar_t path[qx::kVersionTextChars];
+    if (JoinPath(GetSystemDirectoryW, relativePath, path)) {
+        UniqueFile file(CreateFileW(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
         FILETIME written, local;
         SYSTEMTIME fields;
         if (file.valid() && GetFileTime(file.get(), nullptr, nullptr, &written) &&
@@ -328,7 +332,7 @@ void FormatKnownFileTime(const wchar_t* relativePath, wchar_t (&text)[qx::kVersi
 }  // namespace
 
 void FormatDriverFileTime(const wchar_t* relativePath, wchar_t (&text)[qx::kVersionTextChars]) {
-    // Out of memory the time is shown as unknown.
+    // Out of memory (the time's text is a string) the time is shown as unknown.
     const bool built = Guarded(false, [&] {
         FormatKnownFileTime(relativePath, text);
         return true;
@@ -336,16 +340,12 @@ void FormatDriverFileTime(const wchar_t* relativePath, wchar_t (&text)[qx::kVers
     if (!built) std::copy(std::begin(kUnknownFileTime), std::end(kUnknownFileTime), text);
 }
 
-namespace {
+bool ReadGammaTableName(qx::GammaNameField& field) {
+    field.fill(0);
+    wchar_t path[qx::kVersionTextChars];
+    if (!JoinPath(GetWindowsDirectoryW, L"\\QX748.BIN", path)) return false;
 
-bool ReadGammaTableNameFrom(qx::GammaNameField& field) {
-    wchar_t directory[qx::kVersionTextChars];
-    UINT n = GetWindowsDirectoryW(directory, qx::kVersionTextChars);
-    if (n == 0 || n >= qx::kVersionTextChars) return false;
-    std::wstring path(directory, n);
-    path += L"\\QX748.BIN";
-
-    UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    UniqueFile file(CreateFileW(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!file.valid()) return false;
     LARGE_INTEGER offset;
     offset.QuadPart = qx::kGammaNameOffset;
@@ -355,14 +355,6 @@ bool ReadGammaTableNameFrom(qx::GammaNameField& field) {
     if (!ReadFile(file.get(), bytes, sizeof bytes, &got, nullptr)) return false;
     field = qx::GammaFieldFromRead(bytes, got);  // a short file leaves zeros
     return true;
-}
-
-}  // namespace
-
-bool ReadGammaTableName(qx::GammaNameField& field) {
-    field.fill(0);
-    // Without memory for the path the table counts as unreadable.
-    return Guarded(false, [&] { return ReadGammaTableNameFrom(field); });
 }
 
 LONG ReadRegistryDefault(HKEY root, const wchar_t* subKey, wchar_t* buffer, std::size_t bufferChars) {
