@@ -6,10 +6,14 @@
 // MODE: none, the calls of a driver UI that opens no sheet; --document or
 // --printer, that sheet on the screen for a person, the record printed when
 // it closes; --script, both sheets run by the host (controls set, Apply,
-// every control of each page checked to lie in the page's visible area);
+// every control of each page checked to lie in the page's visible area and
+// every text to fit its control);
 // --screenshot DIR, the same with pictures of both sheets in DIR.
 // --platform: the sheets run in the platform's CommonPropertySheetUIW
 // (compstui.dll) instead of the host's own stand-in for it.
+// Every mode: the host's process state (current directory, error modes, DPI
+// awareness, locales, floating-point control word, COM apartment) must be as
+// it was before the plug-in ran.
 // Exit codes: 0 all results allowed, 1 a contract violation, 2 the plug-in
 // could not be loaded or the command line is wrong.
 #include <windows.h>
@@ -47,7 +51,8 @@ void PrintUsage() {
                 "Drives the plug-in through the printer driver UI's calls and prints a transcript.\n"
                 "  --document, --printer  show that property sheet; the record is printed when it closes\n"
                 "  --script               run both sheets with scripted changes and Apply, no window needed;\n"
-                "                         a page control out of the page's visible area is a violation\n"
+                "                         a page control out of the page's visible area, or a text\n"
+                "                         that does not fit its control, is a violation\n"
                 "  --screenshot DIR       the same, writing color-correction.png and version.png to DIR\n"
                 "  --platform             run the sheets in the platform's CommonPropertySheetUIW\n"
                 "                         (compstui.dll) rather than the host's own; needs a sheet mode\n");
