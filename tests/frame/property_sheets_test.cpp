@@ -347,8 +347,8 @@ TEST_F(PropertySheets, OtherReasonsOfBothSheets) {
 // Out of memory inside the DLL nothing unwinds into the host. The factory
 // that cannot be made is E_OUTOFMEMORY; the Version page, refreshed with
 // one allocation after another of the DLL refused, each time still fills
-// its texts, with the fixed fallbacks where a text could not be built (a
-// file time unknown, the error messages on).
+// its texts, with the fixed fallback where a text could not be built (a
+// file time unknown).
 TEST_F(PropertySheets, OutOfMemoryInsideTheDllStaysInside) {
     IClassFactory *factory = nullptr;
     {
