@@ -100,7 +100,8 @@ for p in "${presets[@]}"; do
   case "$p" in
     win64|win32|winarm64)
       scripts/wine-run --arch "$(wine_arch "$p")" --prefix "$root/build/$p/wineprefix" --stop
-      QX_WINE_DPI=144 scripts/wine-run --arch "$(wine_arch "$p")" --prefix "$root/build/$p/wineprefix" --stop ;;
+      QX_WINE_DPI=144 scripts/wine-run --arch "$(wine_arch "$p")" --prefix "$root/build/$p/wineprefix" --stop
+      QX_WINE_DPI=120 QX_WINE_DPI_SHARED=1 scripts/wine-run --arch "$(wine_arch "$p")" --prefix "$root/build/$p/wineprefix" --stop ;;
   esac
   case "$p" in native|win64|linux-arm64) : >"$logdir/$p.runs" ;; esac
 done

@@ -6,7 +6,11 @@
 #include "setup/spooler_api.h"
 
 extern "C" VOID WINAPI VendorSetup(HWND, HINSTANCE, LPSTR cmdLine, UINT) {
-    qx::setup::RunVendorSetup(qx::setup::SystemSpooler(), cmdLine);
+    // Called by the printer installer: no C++ exception may unwind into it.
+    try {
+        qx::setup::RunVendorSetup(qx::setup::SystemSpooler(), cmdLine);
+    } catch (...) {
+    }
 }
 
 extern "C" BOOL WINAPI DllEntryPoint(HINSTANCE, DWORD, LPVOID) { return TRUE; }

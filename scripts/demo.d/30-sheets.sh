@@ -1,16 +1,17 @@
 # Sourced by scripts/demo.sh ($root and $out set): the host stand-in shows
 # both property sheets under Wine's X11 driver on a virtual screen (Xvfb),
 # sets some controls, applies, and saves pictures of the sheets, at 96 DPI
-# and again at 144 DPI (Wine's LogPixels, as on a laptop at 150 %); the
-# screen is large enough for the larger sheets.
+# and again at 144 and 192 DPI (Wine's LogPixels, as on a laptop at 150 %
+# and at 200 %); the screen is large enough for the larger sheets.
 echo
 echo "==> The property sheets under Wine on a virtual X screen"
 sheets_exe="$root/build/win64/tools/host/qx748host.exe"
 sheets_built_dll="$root/build/win64/uiplugin/QX748UI.dll"
 sheets_dll="Z:$sheets_built_dll"
 # Prefixes of their own: the graphics driver and the DPI are per-prefix
-# settings, and the tests' prefix stays on the null driver. At 144 DPI
-# wine-run uses the sibling prefix wineprefix-x11-dpi144 (QX_WINE_DPI).
+# settings, and the tests' prefix stays on the null driver. At 144 and 192
+# DPI wine-run uses the sibling prefixes wineprefix-x11-dpi144 and -dpi192
+# (QX_WINE_DPI).
 sheets_prefix="$root/build/win64/wineprefix-x11"
 sheets_display=""
 for n in 97 96 95 94 93 92 91 90; do
@@ -20,11 +21,12 @@ if [ -z "$sheets_display" ]; then
   echo "no free X display number between :90 and :97" >&2
   exit 1
 fi
-Xvfb "$sheets_display" -screen 0 1600x1200x24 -nolisten tcp >"$out/xvfb.log" 2>&1 &
+Xvfb "$sheets_display" -screen 0 2000x1600x24 -nolisten tcp >"$out/xvfb.log" 2>&1 &
 sheets_xvfb=$!
 sheets_cleanup() {
   "$root/scripts/wine-run" --prefix "$sheets_prefix" --stop || true
   QX_WINE_DPI=144 "$root/scripts/wine-run" --prefix "$sheets_prefix" --stop || true
+  QX_WINE_DPI=192 "$root/scripts/wine-run" --prefix "$sheets_prefix" --stop || true
   kill "$sheets_xvfb" 2>/dev/null || true
   wait "$sheets_xvfb" 2>/dev/null || true
 }
@@ -90,7 +92,16 @@ if [ "$sheets_rc" -ne 0 ]; then
   echo "qx748host --screenshot at 144 DPI exited with $sheets_rc (record above)" >&2
   exit "$sheets_rc"
 fi
-grep -E "screenshot|contract violation" "$out/sheet-record-144dpi.txt"
+grep -E "screenshot|texts whole|contract violation" "$out/sheet-record-144dpi.txt"
+echo
+echo "(the same at 192 DPI: record in $out/sheet-record-192dpi.txt)"
+sheets_run 192 "-192dpi"
+if [ "$sheets_rc" -ne 0 ]; then
+  cat "$out/sheet-record-192dpi.txt"
+  echo "qx748host --screenshot at 192 DPI exited with $sheets_rc (record above)" >&2
+  exit "$sheets_rc"
+fi
+grep -E "screenshot|texts whole|contract violation" "$out/sheet-record-192dpi.txt"
 sheets_cleanup
 trap - EXIT
 echo "(record saved as $out/sheet-record.txt; screenshots:)"

@@ -6,24 +6,28 @@
 # FRAME=platform runs the sheets in the platform's CommonPropertySheetUIW
 # (--platform) and checks, in addition, the reasons the platform sent and
 # that the pages went through the platform's own add-page call.
-#   cmake -DEMULATOR=a|b|c -DHOST=exe -DPLUGIN=dll [-DFRAME=platform] -P host_sheets_check.cmake
+# DPI=N: the screen the run must have had. DPIS=a|b|c: one run at each, in
+# the one prefix wine-run shares between DPIs (QX_WINE_DPI_SHARED).
+#   cmake -DEMULATOR=a|b|c -DHOST=exe -DPLUGIN=dll [-DFRAME=platform] [-DDPI=N | -DDPIS=a|b] -P host_sheets_check.cmake
 string(REPLACE "|" ";" emulator "${EMULATOR}")
 set(platform_args "")
 if(FRAME STREQUAL "platform")
   set(platform_args --platform)
 endif()
-execute_process(COMMAND ${emulator} ${HOST} ${platform_args} --script ${PLUGIN}
-                OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc TIMEOUT 540)
-message("${out}")
 set(failures "")
 function(expect what regex)
   if(NOT out MATCHES "${regex}")
-    set(failures "${failures}\n  ${what} (no match for: ${regex})" PARENT_SCOPE)
+    set(failures "${failures}\n  [${run_label}] ${what} (no match for: ${regex})" PARENT_SCOPE)
   endif()
 endfunction()
 
+macro(check_run)
+execute_process(COMMAND ${emulator} ${HOST} ${platform_args} --script ${PLUGIN}
+                OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc TIMEOUT 540)
+message("${out}")
+
 if(NOT rc EQUAL 0)
-  string(APPEND failures "\n  exit code ${rc}, expected 0 ${err}")
+  string(APPEND failures "\n  [${run_label}] exit code ${rc}, expected 0 ${err}")
 endif()
 expect("no contract violations" "qx748host: 0 contract violations")
 
@@ -95,6 +99,32 @@ foreach(field "brightness +3" "contrast +0" "saturation +5" "cyanRed +0" "sharpn
               "unsharpAmount +5" "unsharpRadius +10" "unsharpThreshold +5" "appliedFlag +1")
   expect("record field ${field}" "\n +${field}\n")
 endforeach()
+
+# Every text whole in its control, at the DPI the run was meant to have.
+foreach(page "the Color correction page" "the Version page")
+  expect("${page}: every text whole" "${page} texts whole +-> yes, all [1-9][0-9]* texts fit their controls at ${run_dpi} DPI")
+endforeach()
+# What the plug-in may change of its host's state, left as it found it.
+expect("the host's state after the sheets" "the host's process state after the sheets +-> as before")
+expect("the host's state after the release" "the host's process state after the plug-in's release +-> as before")
+endmacro()
+
+string(REPLACE "|" ";" DPIS "${DPIS}")
+if(DPIS)
+  foreach(run_dpi IN LISTS DPIS)
+    set(run_label "${run_dpi} DPI")
+    set(ENV{QX_WINE_DPI} "${run_dpi}")
+    set(ENV{QX_WINE_DPI_SHARED} 1)
+    check_run()
+  endforeach()
+else()
+  set(run_dpi "[0-9]+")
+  if(DPI)
+    set(run_dpi "${DPI}")
+  endif()
+  set(run_label "one run")
+  check_run()
+endif()
 
 if(failures)
   message(FATAL_ERROR "host sheet transcript checks failed:${failures}")

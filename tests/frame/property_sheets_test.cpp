@@ -5,10 +5,16 @@
 
 #include <cstdint>
 #include <cstring>
+#include <cwchar>
 #include <vector>
 
 #include "tests/frame/plugin_library.h"
+#include "tests/support/failing_malloc.h"
+#include "uiplugin/resources/resource_ids.h"
 #include "uiplugin/frame/property_sheets.h"
+
+#include <commctrl.h>
+#include <prsht.h>
 
 namespace {
 
@@ -336,6 +342,69 @@ TEST_F(PropertySheets, OtherReasonsOfBothSheets) {
         EXPECT_EQ(printer ? 0 : 0x1234, run(7, 0x1234));
     }
     EXPECT_TRUE(sheetCalls.empty());
+}
+
+// Out of memory inside the DLL nothing unwinds into the host. The factory
+// that cannot be made is E_OUTOFMEMORY; the Version page, refreshed with
+// one allocation after another of the DLL refused, each time still fills
+// its texts, with the fixed fallback where a text could not be built (a
+// file time unknown).
+TEST_F(PropertySheets, OutOfMemoryInsideTheDllStaysInside) {
+    IClassFactory *factory = nullptr;
+    {
+        qxtest::FailingMalloc failing(lib.module, 0);
+        ASSERT_TRUE(failing.armed()) << "no malloc import to refuse in the DLL";
+        EXPECT_EQ(E_OUTOFMEMORY, lib.getClassObject(CLSID_OEMUI, IID_IClassFactory, reinterpret_cast<void **>(&factory)));
+        EXPECT_EQ(nullptr, factory);
+        EXPECT_EQ(1, qxtest::FailingMalloc::calls());
+    }
+
+    PROPSHEETUI_INFO info = SheetInfo(PROPSHEETUI_REASON_INIT);
+    ASSERT_EQ(S_OK, plugin->DevicePropertySheets(&info, 0));
+    ASSERT_EQ(1u, sheetCalls.size());
+    PROPSHEETPAGEW page = sheetCalls[0].page;
+    wchar_t stateTexts[2][64] = {};
+    ASSERT_GT(LoadStringW(lib.module, IDS_PRINTER_DRIVER, stateTexts[0], 64), 0);
+    ASSERT_GT(LoadStringW(lib.module, IDS_PRINTER_DRIVER_NO_ERRORS, stateTexts[1], 64), 0);
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_STANDARD_CLASSES | ICC_TAB_CLASSES};
+    InitCommonControlsEx(&controls);
+    HPROPSHEETPAGE handle = CreatePropertySheetPageW(&page);
+    ASSERT_NE(nullptr, handle);
+    PROPSHEETHEADERW header = {};
+    header.dwSize = sizeof header;
+    header.dwFlags = PSH_MODELESS | PSH_NOCONTEXTHELP;
+    header.pszCaption = L"out of memory";
+    header.nPages = 1;
+    header.phpage = &handle;
+    HWND sheet = reinterpret_cast<HWND>(PropertySheetW(&header));
+    ASSERT_TRUE(IsWindow(sheet)) << "error " << GetLastError();
+    HWND versionPage = PropSheet_GetCurrentPageHwnd(sheet);
+    ASSERT_NE(nullptr, versionPage);
+    const int kTimes[] = {IDC_GPD_TIME, IDC_UI_TIME, IDC_RENDER_TIME, IDC_MONITOR_TIME, IDC_PRTPROC_TIME};
+
+    int refusedPlaces = 0;
+    for (LONG served = 0; served < 200; ++served) {
+        for (int id : kTimes) SetDlgItemTextW(versionPage, id, L"stale");
+        SetDlgItemTextW(versionPage, IDC_ERROR_MSG_STATE, L"stale");
+        NMHDR activated = {sheet, 0, static_cast<UINT>(PSN_SETACTIVE)};
+        {
+            qxtest::FailingMalloc failing(lib.module, served);
+            SendMessageW(versionPage, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&activated));
+            if (qxtest::FailingMalloc::calls() == 0) break;  // the refresh needs fewer: every place was tried
+        }
+        ++refusedPlaces;
+        for (int id : kTimes) {
+            wchar_t text[64] = L"";
+            GetDlgItemTextW(versionPage, id, text, 64);
+            EXPECT_STREQ(L"   0/00/00 00:00", text) << "control " << id << ", allocation " << served << " refused";
+        }
+        wchar_t state[64] = L"";
+        GetDlgItemTextW(versionPage, IDC_ERROR_MSG_STATE, state, 64);
+        EXPECT_TRUE(std::wcscmp(state, stateTexts[0]) == 0 || std::wcscmp(state, stateTexts[1]) == 0)
+            << "allocation " << served << " refused";
+    }
+    EXPECT_GT(refusedPlaces, 0) << "the refresh asked for no memory: nothing was tested";
+    DestroyWindow(sheet);
 }
 
 }  // namespace

@@ -13,6 +13,8 @@
 #include "tests/support/wine_network.h"
 #include "uiplugin/settings/private_devmode.h"
 
+#include <objbase.h>
+
 namespace {
 
 using qxpage::Answer;
@@ -364,6 +366,52 @@ TEST_F(ColorPage, CancelledDialogsChangeNothing) {
         EXPECT_EQ(1u, PageSheet::seen.size()) << button;
     }
     EXPECT_EQ(before, std::vector<unsigned char>(record, record + 576));
+}
+
+// The file dialogs move the process's current directory to the folder they
+// browse; the host that loaded the page must find its own again afterwards.
+TEST_F(ColorPage, EveryFileDialogLeavesTheWorkingFolderAsItWas) {
+    Open();
+    wchar_t original[MAX_PATH];
+    ASSERT_NE(0u, GetCurrentDirectoryW(MAX_PATH, original));
+    // The dialogs use COM; the thread's own state (here none) stays as it was.
+    const auto Apartment = [] {
+        APTTYPE type = APTTYPE_CURRENT;
+        APTTYPEQUALIFIER qualifier = APTTYPEQUALIFIER_NONE;
+        const HRESULT hr = CoGetApartmentType(&type, &qualifier);
+        return FAILED(hr) ? static_cast<long>(hr) : static_cast<long>(type);
+    };
+    const auto Narrow = [](const wchar_t *text) { return std::string(text, text + wcslen(text)); };
+    const long apartmentBefore = Apartment();
+    const std::wstring start = folder + L"start", other = folder + L"elsewhere\\";
+    CreateDirectoryW(start.c_str(), nullptr);
+    CreateDirectoryW(other.c_str(), nullptr);
+    WriteFileBytes(other + L"pick.bmp", Bitmap(24));
+    WriteFileBytes(other + L"load.col", ColFile(4));
+    DeleteFileW((other + L"saved.COL").c_str());
+    const struct {
+        int button;
+        std::wstring file;  // empty: the dialog is cancelled
+        const char *what;
+    } rows[] = {
+        {1011, other + L"pick.bmp", "picture chosen"}, {1011, L"", "picture cancelled"},
+        {1012, other + L"saved", "settings saved"},    {1012, L"", "save cancelled"},
+        {1013, other + L"load.col", "settings loaded"}, {1013, L"", "load cancelled"},
+    };
+    for (const auto &row : rows) {
+        ASSERT_TRUE(SetCurrentDirectoryW(start.c_str()));
+        PageSheet::seen.clear();
+        ClickWithFile(row.button, row.file);
+        ASSERT_FALSE(PageSheet::seen.empty()) << row.what;
+        EXPECT_TRUE(PageSheet::seen[0].isFileDialog) << row.what;
+        wchar_t now[MAX_PATH] = L"";
+        GetCurrentDirectoryW(MAX_PATH, now);
+        EXPECT_EQ(0, _wcsicmp(start.c_str(), now)) << row.what << ": the current directory is now " << Narrow(now);
+        EXPECT_EQ(apartmentBefore, Apartment()) << row.what << ": the thread's COM state changed";
+    }
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((other + L"saved.COL").c_str())) << "the save went elsewhere";
+    EXPECT_EQ(4, Position(1004)) << "the load did not happen";
+    SetCurrentDirectoryW(original);
 }
 
 TEST_F(ColorPage, DefaultSettingsClearThePathAtOnce) {

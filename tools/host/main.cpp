@@ -6,10 +6,14 @@
 // MODE: none, the calls of a driver UI that opens no sheet; --document or
 // --printer, that sheet on the screen for a person, the record printed when
 // it closes; --script, both sheets run by the host (controls set, Apply,
-// every control of each page checked to lie in the page's visible area);
+// every control of each page checked to lie in the page's visible area and
+// every text to fit its control);
 // --screenshot DIR, the same with pictures of both sheets in DIR.
 // --platform: the sheets run in the platform's CommonPropertySheetUIW
 // (compstui.dll) instead of the host's own stand-in for it.
+// Every mode: the host's process state (current directory, error modes, DPI
+// awareness, locales, floating-point control word, COM apartment) must be as
+// it was before the plug-in ran.
 // Exit codes: 0 all results allowed, 1 a contract violation, 2 the plug-in
 // could not be loaded or the command line is wrong.
 #include <windows.h>
@@ -21,6 +25,7 @@
 #include <string>
 
 #include "tools/host/host_session.h"
+#include "tools/host/host_state.h"
 #include "tools/host/sheets.h"
 #include "tools/host/transcript.h"
 
@@ -46,7 +51,8 @@ void PrintUsage() {
                 "Drives the plug-in through the printer driver UI's calls and prints a transcript.\n"
                 "  --document, --printer  show that property sheet; the record is printed when it closes\n"
                 "  --script               run both sheets with scripted changes and Apply, no window needed;\n"
-                "                         a page control out of the page's visible area is a violation\n"
+                "                         a page control out of the page's visible area, or a text\n"
+                "                         that does not fit its control, is a violation\n"
                 "  --screenshot DIR       the same, writing color-correction.png and version.png to DIR\n"
                 "  --platform             run the sheets in the platform's CommonPropertySheetUIW\n"
                 "                         (compstui.dll) rather than the host's own; needs a sheet mode\n");
@@ -107,6 +113,11 @@ int main() {
         if (c == L'/') c = L'\\';
 
     qxhost::Transcript transcript;
+    // As many applications run: no critical-error boxes, none for files
+    // that cannot be opened. Taken before the plug-in is loaded, compared
+    // after it is released.
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    const qxhost::HostState before = qxhost::HostState::Take();
     std::printf("qx748host: the printer driver UI's calls into %s\n", qxhost::Utf8(pluginPath.c_str()).c_str());
     qxhost::HostSession session(transcript);
     if (!session.Load(pluginPath)) {
@@ -124,6 +135,7 @@ int main() {
                                                     ICC_STANDARD_CLASSES | ICC_TAB_CLASSES};
         InitCommonControlsEx(&icc);
         const bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));  // the PNG encoder
+        const qxhost::HostState sheetsBefore = qxhost::HostState::Take();
         qxhost::SheetScenes scenes(session, transcript);
         qxhost::SheetRun run;
         run.show = mode == Mode::kScript ? qxhost::SheetShow::kScripted : qxhost::SheetShow::kInteractive;
@@ -137,9 +149,11 @@ int main() {
         if (mode == Mode::kDocument || mode == Mode::kScript) scenes.RunSheet(qxhost::SheetKind::kDocument, run);
         if (mode == Mode::kPrinter || mode == Mode::kScript) scenes.RunSheet(qxhost::SheetKind::kPrinter, run);
         scenes.PrintRecord();
+        qxhost::CheckStateKept(transcript, sheetsBefore, "after the sheets", true);
         if (com) CoUninitialize();
     }
     session.ReleasePlugin();
+    qxhost::CheckStateKept(transcript, before, "after the plug-in's release", false);
 
     std::printf("\nqx748host: %d contract violation%s\n", transcript.violations(),
                 transcript.violations() == 1 ? "" : "s");

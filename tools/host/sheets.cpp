@@ -374,6 +374,118 @@ void CheckPageInView(Transcript &log, HWND sheet, const char *pageName) {
     if (!outside.empty()) log.Violation("every control of %s lies in its visible area", pageName);
 }
 
+// The screen's DPI, as the pages are laid out for it.
+int ScreenDpi() {
+    HDC screen = GetDC(nullptr);
+    const int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
+    if (screen != nullptr) ReleaseDC(nullptr, screen);
+    return dpi;
+}
+
+// How much of a control's client width its text may take, or -1 for a
+// control whose text is not checked here. A push button keeps its frame,
+// a check box or radio button its box and the gap after it, a group box
+// the indent of its caption on both sides.
+int TextRoom(HWND control, const TEXTMETRICW &metrics, bool *singleLine, UINT *format) {
+    wchar_t cls[32] = L"";
+    GetClassNameW(control, cls, 32);
+    const LONG style = GetWindowLongW(control, GWL_STYLE);
+    RECT client;
+    GetClientRect(control, &client);
+    const int width = client.right - client.left, height = client.bottom - client.top;
+    *format = DT_CALCRECT;
+    if (_wcsicmp(cls, L"Static") == 0) {
+        const LONG type = style & SS_TYPEMASK;
+        // Ellipsis styles shorten their text on purpose.
+        if ((type != SS_LEFT && type != SS_CENTER && type != SS_RIGHT && type != SS_SIMPLE &&
+             type != SS_LEFTNOWORDWRAP) || (style & SS_ELLIPSISMASK) != 0)
+            return -1;
+        if (style & SS_NOPREFIX) *format |= DT_NOPREFIX;
+        // A wrapping static with room for one line only shows one.
+        *singleLine = type == SS_SIMPLE || type == SS_LEFTNOWORDWRAP || height < 2 * metrics.tmHeight;
+        return width;
+    }
+    if (_wcsicmp(cls, L"Button") != 0 || (style & (BS_BITMAP | BS_ICON)) != 0) return -1;
+    *singleLine = (style & BS_MULTILINE) == 0;
+    const int edge = GetSystemMetrics(SM_CXEDGE);
+    switch (style & BS_TYPEMASK) {
+    case BS_PUSHBUTTON:
+    case BS_DEFPUSHBUTTON:
+        return width - 2 * edge;
+    case BS_CHECKBOX:
+    case BS_AUTOCHECKBOX:
+    case BS_RADIOBUTTON:
+    case BS_AUTORADIOBUTTON:
+    case BS_3STATE:
+    case BS_AUTO3STATE:
+        if (style & BS_PUSHLIKE) return width - 2 * edge;
+        return width - GetSystemMetrics(SM_CXMENUCHECK) - metrics.tmAveCharWidth / 2;
+    case BS_GROUPBOX:
+        *singleLine = true;
+        return width - 2 * metrics.tmAveCharWidth;
+    default:
+        return -1;
+    }
+}
+
+// Every text of the sheet's current page must show whole in its control,
+// in the control's own font: where the font grows faster than the dialog
+// units the page is measured in, a label or a caption loses its last
+// letters. One-line texts against the room their control gives them;
+// wrapping ones against its height.
+void CheckTextsWhole(Transcript &log, HWND sheet, const char *pageName) {
+    HWND page = PropSheet_GetCurrentPageHwnd(sheet);
+    if (page == nullptr) {
+        log.Violation("%s must be there for its texts to be measured", pageName);
+        return;
+    }
+    int texts = 0;
+    std::vector<std::string> cut;
+    for (HWND child = GetWindow(page, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+        const std::wstring text = WindowText(child);
+        if (text.empty()) continue;
+        HDC dc = GetDC(child);
+        if (dc == nullptr) continue;
+        auto font = reinterpret_cast<HGDIOBJ>(SendMessageW(child, WM_GETFONT, 0, 0));
+        HGDIOBJ old = SelectObject(dc, font != nullptr ? font : GetStockObject(SYSTEM_FONT));
+        TEXTMETRICW metrics = {};
+        GetTextMetricsW(dc, &metrics);
+        bool singleLine = true;
+        UINT format = 0;
+        const int room = TextRoom(child, metrics, &singleLine, &format);
+        RECT client;
+        GetClientRect(child, &client);
+        RECT extent = {0, 0, singleLine ? 0 : room, 0};
+        if (room >= 0)
+            DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &extent,
+                      format | (singleLine ? DT_SINGLELINE : DT_WORDBREAK));
+        SelectObject(dc, old);
+        ReleaseDC(child, dc);
+        if (room < 0) continue;
+        ++texts;
+        const char *hidden = IsWindowVisible(child) ? "" : " (hidden now)";
+        if (singleLine && extent.right - extent.left > room)
+            cut.push_back(Format("control %d \"%s\"%s: text %ld px wide, control %ld px wide (room for the text %d px)",
+                                 GetDlgCtrlID(child), Utf8(text.c_str()).c_str(), hidden, extent.right - extent.left,
+                                 client.right - client.left, room));
+        else if (!singleLine && extent.bottom - extent.top > client.bottom - client.top)
+            cut.push_back(Format("control %d \"%s\"%s: text %ld px high in %d px wide lines, control %ld px high",
+                                 GetDlgCtrlID(child), Utf8(text.c_str()).c_str(), hidden, extent.bottom - extent.top,
+                                 room, client.bottom - client.top));
+    }
+    const int dpi = ScreenDpi();
+    if (cut.empty())
+        log.Call(Format("%s texts whole", pageName).c_str(), "yes",
+                 Format("all %d texts fit their controls at %d DPI", texts, dpi));
+    else
+        log.Call(Format("%s texts whole", pageName).c_str(), "no",
+                 Format("%u of %d texts do not fit their controls at %d DPI", static_cast<unsigned>(cut.size()), texts,
+                        dpi));
+    for (const std::string &line : cut) log.Note("%s", line.c_str());
+    if (texts == 0) log.Violation("%s shows no texts", pageName);
+    if (!cut.empty()) log.Violation("every text of %s fits its control", pageName);
+}
+
 // The platform's sheet: a top-level dialog of this thread that answers as
 // a property sheet does.
 BOOL CALLBACK FindSheetWindow(HWND window, LPARAM found) {
@@ -495,6 +607,7 @@ void SheetScenes::ScriptDocument(HWND window, HostSheet &sheet, const SheetRun &
     log_.Call("script: brightness 3, saturation 5, unsharp mask on", "done");
     Settle(window);
     CheckPageInView(log_, window, "the Color correction page");
+    CheckTextsWhole(log_, window, "the Color correction page");
     if (!run.screenshotDir.empty()) SaveScreenshot(log_, window, run.screenshotDir, L"color-correction.png");
     const size_t before = sheet.setResults.size();
     LRESULT applied = PropSheet_Apply(window);
@@ -636,6 +749,7 @@ void SheetScenes::RunHostFrame(const SheetPlan &plan, const SheetRun &run, HostS
             } else {
                 Settle(window);
                 CheckPageInView(log_, window, plan.pageName);
+                CheckTextsWhole(log_, window, plan.pageName);
                 if (!run.screenshotDir.empty()) SaveScreenshot(log_, window, run.screenshotDir, plan.screenshot);
             }
             DestroyWindow(window);
@@ -807,6 +921,7 @@ void SheetScenes::DriveSheet(PlatformCall &call) {
     } else {
         Settle(window);
         CheckPageInView(log_, window, call.plan->pageName);
+        CheckTextsWhole(log_, window, call.plan->pageName);
         if (!call.run->screenshotDir.empty()) SaveScreenshot(log_, window, call.run->screenshotDir, call.plan->screenshot);
     }
     // Closed as a person closes it: the OK button.

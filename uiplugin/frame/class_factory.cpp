@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "uiplugin/frame/boundary.h"
 #include "uiplugin/frame/module.h"
 #include "uiplugin/frame/plugin_object.h"
 
@@ -29,14 +30,16 @@ ULONG STDMETHODCALLTYPE PluginClassFactory::Release() {
 }
 
 HRESULT STDMETHODCALLTYPE PluginClassFactory::CreateInstance(IUnknown *pUnkOuter, REFIID riid, void **ppv) {
-    if (ppv == nullptr) return E_POINTER;
-    if (pUnkOuter != nullptr) return CLASS_E_NOAGGREGATION;
-    PluginObject *object = PluginObject::Create();
-    if (object == nullptr) return E_OUTOFMEMORY;
-    // An interface the object does not offer destroys it again at once.
-    HRESULT hr = object->QueryInterface(riid, ppv);
-    object->Release();
-    return hr;
+    return Guarded<HRESULT>(E_OUTOFMEMORY, [&] {
+        if (ppv == nullptr) return E_POINTER;
+        if (pUnkOuter != nullptr) return CLASS_E_NOAGGREGATION;
+        PluginObject *object = PluginObject::Create();
+        if (object == nullptr) return E_OUTOFMEMORY;
+        // An interface the object does not offer destroys it again at once.
+        HRESULT hr = object->QueryInterface(riid, ppv);
+        object->Release();
+        return hr;
+    });
 }
 
 HRESULT STDMETHODCALLTYPE PluginClassFactory::LockServer(BOOL fLock) {

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "uiplugin/frame/boundary.h"
 #include "uiplugin/frame/module.h"
 #include "uiplugin/frame/printer_defaults.h"
 #include "uiplugin/frame/property_sheets.h"
@@ -80,7 +81,7 @@ HRESULT STDMETHODCALLTYPE PluginObject::GetInfo(DWORD dwMode, PVOID pBuffer, DWO
 }
 
 HRESULT STDMETHODCALLTYPE PluginObject::DevMode(DWORD dwMode, POEMDMPARAM pOemDMParam) {
-    return HandleDevMode(dwMode, pOemDMParam);
+    return Guarded<HRESULT>(E_OUTOFMEMORY, [&] { return HandleDevMode(dwMode, pOemDMParam); });
 }
 
 HRESULT STDMETHODCALLTYPE PluginObject::PublishDriverInterface(IUnknown *pIUnknown) {
@@ -99,15 +100,16 @@ HRESULT STDMETHODCALLTYPE PluginObject::PublishDriverInterface(IUnknown *pIUnkno
 }
 
 HRESULT STDMETHODCALLTYPE PluginObject::CommonUIProp(DWORD dwMode, POEMCUIPPARAM pOemCUIPParam) {
-    return HandleCommonUIProp(dwMode, pOemCUIPParam);
+    return Guarded<HRESULT>(E_OUTOFMEMORY, [&] { return HandleCommonUIProp(dwMode, pOemCUIPParam); });
 }
 
 HRESULT STDMETHODCALLTYPE PluginObject::DocumentPropertySheets(PPROPSHEETUI_INFO pPSUIInfo, LPARAM lParam) {
-    return AddDocumentPages(pPSUIInfo, lParam, driverHelper.load(std::memory_order_acquire));
+    return Guarded<HRESULT>(E_OUTOFMEMORY,
+                            [&] { return AddDocumentPages(pPSUIInfo, lParam, driverHelper.load(std::memory_order_acquire)); });
 }
 
 HRESULT STDMETHODCALLTYPE PluginObject::DevicePropertySheets(PPROPSHEETUI_INFO pPSUIInfo, LPARAM lParam) {
-    return AddPrinterPages(pPSUIInfo, lParam);
+    return Guarded<HRESULT>(E_OUTOFMEMORY, [&] { return AddPrinterPages(pPSUIInfo, lParam); });
 }
 
 HRESULT STDMETHODCALLTYPE PluginObject::DevQueryPrintEx(POEMUIOBJ, PDEVQUERYPRINT_INFO, PDEVMODEW, PVOID) {
@@ -124,7 +126,7 @@ HRESULT STDMETHODCALLTYPE PluginObject::UpgradePrinter(DWORD, PBYTE) { return E_
 HRESULT STDMETHODCALLTYPE PluginObject::PrinterEvent(PWSTR pPrinterName, INT iDriverEvent, DWORD, LPARAM) {
     // The spooler is not told how the initialisation went: the slot answers
     // E_NOTIMPL either way, so the driver's own handling still runs.
-    if (iDriverEvent == PRINTER_EVENT_INITIALIZE) InitializePrinterDefaults(pPrinterName);
+    if (iDriverEvent == PRINTER_EVENT_INITIALIZE) GuardedCall([&] { InitializePrinterDefaults(pPrinterName); });
     return E_NOTIMPL;
 }
 

@@ -6,9 +6,13 @@
 #include <prsht.h>
 #include <shellapi.h>
 
+#include <algorithm>
+#include <cwchar>
+#include <iterator>
 #include <new>
 #include <string>
 
+#include "uiplugin/frame/boundary.h"
 #include "uiplugin/frame/unique_file.h"
 #include "uiplugin/resources/resource_ids.h"
 
@@ -41,6 +45,11 @@ constexpr DriverFile kDriverFiles[] = {
     {IDC_MONITOR_TIME, L"\\qx748lm.dll"},
     {IDC_PRTPROC_TIME, QX_PRTPROC_DIR L"QX748Print.dll"},
 };
+
+// What a file time shows when it is unknown, and when its text cannot be
+// built: a fixed text, which needs no memory.
+constexpr wchar_t kUnknownFileTime[] = L"   0/00/00 00:00";
+static_assert(sizeof kUnknownFileTime / sizeof kUnknownFileTime[0] <= qx::kVersionTextChars, "time text");
 
 constexpr COLORREF kLinkColour = 0xEE0000;  // red 0, green 0, blue 238
 
@@ -82,16 +91,20 @@ void CopyToBuffer(const std::u16string& text, wchar_t* buffer, std::size_t buffe
     buffer[n] = L'\0';
 }
 
-// The system directory joined with a relative path, within the page's
-// 260-character path buffers; empty when it does not fit.
-std::wstring SystemPath(const wchar_t* relativePath) {
-    wchar_t directory[qx::kVersionTextChars];
-    UINT n = GetSystemDirectoryW(directory, qx::kVersionTextChars);
-    if (n == 0 || n >= qx::kVersionTextChars) return std::wstring();
-    std::wstring path(directory, n);
-    path += relativePath;
-    if (path.size() >= qx::kVersionTextChars) return std::wstring();
-    return path;
+// A Windows folder joined with a relative path, in one of the page's
+// 260-character path buffers; false (and an empty path) when it does not
+// fit. Fixed buffers: a path needs no memory of its own.
+bool JoinPath(UINT (WINAPI *folder)(LPWSTR, UINT), const wchar_t* relativePath,
+              wchar_t (&path)[qx::kVersionTextChars]) {
+    path[0] = L'\0';
+    const UINT n = folder(path, qx::kVersionTextChars);
+    const std::size_t rest = std::wcslen(relativePath);
+    if (n == 0 || n >= qx::kVersionTextChars || n + rest >= qx::kVersionTextChars) {
+        path[0] = L'\0';
+        return false;
+    }
+    std::wmemcpy(path + n, relativePath, rest + 1);
+    return true;
 }
 
 void OpenLinkOf(HWND link) {
@@ -113,7 +126,7 @@ WNDPROC OriginalLinkProc(HWND link) {
 // The links as keyboard stops: focus is shown by the standard dotted
 // rectangle around the text (never by the hover colour), and Space opens
 // the link as a click does.
-LRESULT CALLBACK LinkProc(HWND link, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT LinkMessage(HWND link, UINT message, WPARAM wParam, LPARAM lParam) {
     WNDPROC original = OriginalLinkProc(link);
     if (original == nullptr) return DefWindowProcW(link, message, wParam, lParam);
     switch (message) {
@@ -155,6 +168,10 @@ LRESULT CALLBACK LinkProc(HWND link, UINT message, WPARAM wParam, LPARAM lParam)
         break;
     }
     return CallWindowProcW(original, link, message, wParam, lParam);
+}
+
+LRESULT CALLBACK LinkProc(HWND link, UINT message, WPARAM wParam, LPARAM lParam) {
+    return Guarded<LRESULT>(0, [&] { return LinkMessage(link, message, wParam, lParam); });
 }
 
 void CreateLinkFonts(HWND page) {
@@ -237,8 +254,9 @@ void RescaleLinkFonts(HWND page) {
 void RefreshPage(HWND page) {
     // 1. The error-message setting; a missing file or key counts as 1.
     int errorMessages = 1;
-    std::wstring ini = SystemPath(L"\\ERRMSG748.INI");
-    if (!ini.empty()) errorMessages = static_cast<int>(GetPrivateProfileIntW(L"Setting", L"ErrorMsg", 1, ini.c_str()));
+    wchar_t ini[qx::kVersionTextChars];
+    if (JoinPath(GetSystemDirectoryW, L"\\ERRMSG748.INI", ini))
+        errorMessages = static_cast<int>(GetPrivateProfileIntW(L"Setting", L"ErrorMsg", 1, ini));
 
     // 2. The driver files' times.
     for (const DriverFile& file : kDriverFiles) {
@@ -320,11 +338,13 @@ INT_PTR ColourStatic(HDC dc, HWND control) {
 
 }  // namespace
 
-void FormatDriverFileTime(const wchar_t* relativePath, wchar_t (&text)[qx::kVersionTextChars]) {
+namespace {
+
+void FormatKnownFileTime(const wchar_t* relativePath, wchar_t (&text)[qx::kVersionTextChars]) {
     qx::FileDateTime time;
-    std::wstring path = SystemPath(relativePath);
-    if (!path.empty()) {
-        UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    wchar_t path[qx::kVersionTextChars];
+    if (JoinPath(GetSystemDirectoryW, relativePath, path)) {
+        UniqueFile file(CreateFileW(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
         FILETIME written, local;
         SYSTEMTIME fields;
         if (file.valid() && GetFileTime(file.get(), nullptr, nullptr, &written) &&
@@ -335,15 +355,23 @@ void FormatDriverFileTime(const wchar_t* relativePath, wchar_t (&text)[qx::kVers
     CopyToBuffer(qx::FormatFileTimeText(time), text, qx::kVersionTextChars);
 }
 
+}  // namespace
+
+void FormatDriverFileTime(const wchar_t* relativePath, wchar_t (&text)[qx::kVersionTextChars]) {
+    // Out of memory (the time's text is a string) the time is shown as unknown.
+    const bool built = Guarded(false, [&] {
+        FormatKnownFileTime(relativePath, text);
+        return true;
+    });
+    if (!built) std::copy(std::begin(kUnknownFileTime), std::end(kUnknownFileTime), text);
+}
+
 bool ReadGammaTableName(qx::GammaNameField& field) {
     field.fill(0);
-    wchar_t directory[qx::kVersionTextChars];
-    UINT n = GetWindowsDirectoryW(directory, qx::kVersionTextChars);
-    if (n == 0 || n >= qx::kVersionTextChars) return false;
-    std::wstring path(directory, n);
-    path += L"\\QX748.BIN";
+    wchar_t path[qx::kVersionTextChars];
+    if (!JoinPath(GetWindowsDirectoryW, L"\\QX748.BIN", path)) return false;
 
-    UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    UniqueFile file(CreateFileW(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!file.valid()) return false;
     LARGE_INTEGER offset;
     offset.QuadPart = qx::kGammaNameOffset;
@@ -377,7 +405,9 @@ LONG ReadRegistryDefault(HKEY root, const wchar_t* subKey, wchar_t* buffer, std:
     return ERROR_SUCCESS;
 }
 
-void OpenLink(const wchar_t* link, int showCommand) {
+namespace {
+
+void OpenLinkOrFallback(const wchar_t* link, int showCommand) {
     HINSTANCE opened = ShellExecuteW(nullptr, L"open", link, nullptr, nullptr, showCommand);
     if (reinterpret_cast<INT_PTR>(opened) > 32) return;
 
@@ -408,7 +438,16 @@ void OpenLink(const wchar_t* link, int showCommand) {
     WinExec(ansi.c_str(), static_cast<UINT>(showCommand));
 }
 
-INT_PTR CALLBACK VersionPageProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+}  // namespace
+
+void OpenLink(const wchar_t* link, int showCommand) {
+    // Out of memory the fallback is not tried: the link stays unopened.
+    GuardedCall([&] { OpenLinkOrFallback(link, showCommand); });
+}
+
+namespace {
+
+INT_PTR VersionPageMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG:
         webLinkHot = 0;
@@ -437,4 +476,10 @@ INT_PTR CALLBACK VersionPageProc(HWND window, UINT message, WPARAM wParam, LPARA
     default:
         return FALSE;
     }
+}
+
+}  // namespace
+
+INT_PTR CALLBACK VersionPageProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return Guarded<INT_PTR>(FALSE, [&] { return VersionPageMessage(window, message, wParam, lParam); });
 }

@@ -16,8 +16,10 @@
 #include "uiplugin/correction/page/picture_open.h"
 #include "uiplugin/correction/picture/preview_picture.h"
 #include "uiplugin/correction/page/preview_render.h"
+#include "uiplugin/frame/boundary.h"
 #include "uiplugin/frame/property_sheets.h"
 #include "uiplugin/frame/unique_file.h"
+#include "uiplugin/frame/working_folder.h"
 #include "uiplugin/resources/resource_ids.h"
 
 namespace {
@@ -170,6 +172,7 @@ bool AskForFile(HWND page, FileDialog which, wchar_t (&path)[kFileNameChars]) {
     ofn.nMaxFile = kFileNameChars;
     wchar_t filter[kTextChars];
     ofn.lpstrFilter = filter;
+    const WorkingFolderKeeper keepFolder;  // chosen or cancelled, the host's folder stays
     switch (which) {
     case FileDialog::kSelectPicture:
         LoadFilter(page, IDS_FILTER_PICTURE, filter);
@@ -539,7 +542,7 @@ int UpdateChangedState(HWND page, const qx::CorrectionSettings &stored) {
     return changed ? 1 : 0;
 }
 
-INT_PTR CALLBACK ColorPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
+static INT_PTR ColorPageMessage(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG:
         InitPage(page, reinterpret_cast<const PROPSHEETPAGEW *>(lParam));
@@ -572,4 +575,8 @@ INT_PTR CALLBACK ColorPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
         break;
     }
     return 0;
+}
+
+INT_PTR CALLBACK ColorPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
+    return Guarded<INT_PTR>(0, [&] { return ColorPageMessage(page, message, wParam, lParam); });
 }
