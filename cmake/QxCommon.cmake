@@ -43,6 +43,12 @@ if(QX_CLANG_MINGW)
                    -Wl,-Xlink=-pdbsourcepath:/qx748/build)
 endif()
 
+# Zig's lld writes a PDB whenever there is debug information to put in it.
+if(QX_ZIG_TOOLCHAIN)
+  add_compile_options(-g -gcodeview)
+  add_link_options(-g)
+endif()
+
 if(QX_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)

@@ -37,6 +37,12 @@ foreach(_qx_lang cc c++)
 : \"\${ZIG_GLOBAL_CACHE_DIR:=${_qx_cache}/zig-cache}\"
 : \"\${ZIG_LOCAL_CACHE_DIR:=${_qx_cache}/zig-cache/local}\"
 export ZIG_GLOBAL_CACHE_DIR ZIG_LOCAL_CACHE_DIR
+# A link that asks for the linker's map goes through cmake/zig_link.py.
+for a in \"\$@\"; do
+  case \"\$a\" in -Wl,-qx-map=*)
+    exec python3 '${CMAKE_CURRENT_LIST_DIR}/zig_link.py' '${QX_ZIG}' ${_qx_lang} ${QX_ZIG_TARGET} \"\$@\" ;;
+  esac
+done
 exec '${QX_ZIG}' ${_qx_lang} -target ${QX_ZIG_TARGET} \"\$@\"
 " @ONLY)
   file(CHMOD "${_qx_wrap_dir}/zig-${_qx_lang}" PERMISSIONS
