@@ -14,7 +14,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 export QX_DEPS_STATE="${QX_DEPS_STATE:-$root/build/deps}"
-scripts/deps.sh --group arm64 python3
+scripts/deps.sh --group arm64 python3 clang-14 lld-14 llvm-14
 # The drop is whole or not made: no ARM64 part, no drop.
 if [ -f "$QX_DEPS_STATE/arm64.unavailable" ]; then
   echo "==> The ARM64 part cannot be built here: $(cat "$QX_DEPS_STATE/arm64.unavailable")" >&2
@@ -44,8 +44,9 @@ build() {  # name toolchain-or-empty target...
   fi
   echo "    done in $((SECONDS - t0)) s"
 }
-build x64 mingw-w64-x86_64.cmake QX748UI QX748SP qx748
-build x86 mingw-w64-i686.cmake QX748UI QX748SP qx748
+# x64 and x86 on clang + lld (GCC's MinGW runtime): they write PDBs, GNU ld cannot.
+build x64 clang-mingw-w64-x86_64.cmake QX748UI QX748SP qx748
+build x86 clang-mingw-w64-i686.cmake QX748UI QX748SP qx748
 build linux "" qx748
 build arm64 zig-aarch64-windows.cmake QX748UI QX748SP qx748
 build linux-aarch64 linux-aarch64.cmake qx748
@@ -61,12 +62,20 @@ cp "$root/build/release-x64/tools/qx748/qx748.exe" "$root/build/release-linux/to
 cp "$root/build/release-x86/tools/qx748/qx748.exe" "$dist/tools/x86/"
 cp "$root/build/release-arm64/tools/qx748/qx748.exe" "$dist/tools/arm64/"
 cp "$root/build/release-linux-aarch64/tools/qx748/qx748" "$dist/tools/linux-aarch64/"
-# Symbols are not part of the drop.
-x86_64-w64-mingw32-strip "$dist"/x64/*.dll "$dist/tools/qx748.exe"
-i686-w64-mingw32-strip "$dist"/x86/*.dll "$dist/tools/x86/qx748.exe"
+# Symbols are not part of the drop. LLVM's strip keeps the CodeView record
+# that pairs each image with its PDB.
+llvm-strip-14 "$dist"/x64/*.dll "$dist/tools/qx748.exe" "$dist"/x86/*.dll "$dist/tools/x86/qx748.exe"
 strip "$dist/tools/qx748"
 llvm-strip-14 "$dist"/arm64/*.dll "$dist/tools/arm64/qx748.exe"
 aarch64-linux-gnu-strip "$dist/tools/linux-aarch64/qx748"
+
+# --- symbols for support (dist/symbols/<arch>/, outside the sums) ---
+echo "==> Symbols"
+python3 "$root/tools/dist/symbols.py" "$root" "$dist" >"$logs/symbols.log" 2>&1 ||
+  { cat "$logs/symbols.log"; echo "==> The drop's symbols do not fit its images"; exit 1; }
+tail -1 "$logs/symbols.log"
+python3 "$root/tools/dist/toolchains.py" >"$root/build/release-toolchains.json"
+# --- end symbols ---
 
 attribution="$root/uiplugin/resources/builtin-preview.ATTRIBUTION.md"
 # The body of the "## Credit line" section, up to the next heading.
@@ -84,7 +93,7 @@ fi
   echo
   sed -e '/./,$!d' <<<"$credit"
 } > "$dist/THIRD-PARTY-NOTICES.md"
-(cd "$dist" && find . -type f ! -name SHA256SUMS -printf '%P\0' | sort -z | xargs -0 sha256sum > SHA256SUMS)
+(cd "$dist" && find . -path ./symbols -prune -o -type f ! -name SHA256SUMS -printf '%P\0' | LC_ALL=C sort -z | xargs -0 sha256sum > SHA256SUMS)
 
 echo "==> Checking dist/"
 python3 "$root/tools/dist/check_dist.py" "$dist" --credit "$attribution"

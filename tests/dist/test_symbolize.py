@@ -1,0 +1,92 @@
+#!/usr/bin/env python3
+"""A fault in a DLL built by the release rules, symbolized as support would.
+
+    test_symbolize.py --probe DLL --pdb PDB --host EXE --source CPP
+                      --emulator "WORD|WORD..." --work DIR
+
+The probe DLL is stripped as the drop's images are and its PDB kept in a
+folder of its own. The host runs under Wine, the probe faults, and the
+host prints the event log's "fault offset". That offset must come back as
+the probe's faulting function and the marked line of its source, from the
+PDB alone (tools/dist/pdb_symbolize.py), and through llvm-symbolizer from
+the stripped DLL with its PDB beside it. The stripped DLL must name its
+PDB by bare file name, with the PDB's GUID and age.
+"""
+import argparse
+import pathlib
+import re
+import shutil
+import subprocess
+import sys
+
+REPO = pathlib.Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(REPO / "tools" / "dist"))
+import symbols  # noqa: E402
+
+FUNCTION = "qx_probe_write_fault"
+MARK = "QX-PROBE-FAULT"
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    for name in ("probe", "pdb", "host", "source", "emulator", "work"):
+        ap.add_argument("--" + name, required=True)
+    a = ap.parse_args()
+    failures = []
+
+    def check(ok, what):
+        print(("ok    " if ok else "FAIL  ") + what)
+        if not ok:
+            failures.append(what)
+        return ok
+
+    work = pathlib.Path(a.work)
+    shutil.rmtree(work, ignore_errors=True)
+    drop, syms, beside = work / "drop", work / "symbols", work / "beside"
+    for d in (drop, syms, beside):
+        d.mkdir(parents=True)
+    dll = drop / pathlib.Path(a.probe).name
+    shutil.copyfile(a.probe, dll)
+    subprocess.run(["llvm-strip-14", str(dll)], check=True)
+    pdb = syms / pathlib.Path(a.pdb).name
+    shutil.copyfile(a.pdb, pdb)
+
+    image = dll.read_bytes()
+    cv = symbols.codeview(image)
+    if check(cv is not None, "the stripped probe keeps its CodeView record"):
+        guid, age, name = cv
+        check(name == pdb.name, f"it names its PDB by bare file name ({name!r})")
+        check((guid, age) == symbols.pdb_identity(pdb.read_bytes()), "its GUID and age are the PDB's")
+
+    want_line = next(i for i, l in enumerate(pathlib.Path(a.source).read_text().splitlines(), 1) if MARK in l)
+    run = subprocess.run([*a.emulator.split("|"), a.host, "Z:" + str(dll)],
+                         capture_output=True, text=True, timeout=600)
+    m = re.search(r"Faulting module (\S+), fault offset 0x([0-9a-fA-F]+)", run.stdout)
+    if not check(run.returncode == 3 and m is not None and m.group(1).lower() == dll.name.lower(),
+                 f"the probe faults and the host reports module and offset (status {run.returncode}, "
+                 f"output {run.stdout.strip()!r} {run.stderr.strip()[-300:]!r})"):
+        return 1
+    offset = int(m.group(2), 16)
+
+    out = subprocess.run([sys.executable, str(REPO / "tools/dist/pdb_symbolize.py"), str(pdb), f"{offset:x}"],
+                         capture_output=True, text=True).stdout.split()
+    check(len(out) == 3 and out[1] == FUNCTION, f"offset {offset:#x} from the PDB alone is {FUNCTION} ({out})")
+    check(len(out) == 3 and re.search(rf"(^|[/\\])fault_probe\.cpp:{want_line}$", out[2]) is not None,
+          f"... at fault_probe.cpp:{want_line} ({out[2:] if len(out) == 3 else out})")
+    check(len(out) == 3 and str(REPO) not in out[2], "... and the PDB's source path is relative to the clone")
+
+    # Linux, the way the support section says: image and PDB side by side.
+    shutil.copyfile(dll, beside / dll.name)
+    shutil.copyfile(pdb, beside / pdb.name)
+    base = int(re.search(r"ImageBase: (0x[0-9A-Fa-f]+)", subprocess.run(
+        ["llvm-readobj-14", "--file-headers", str(beside / dll.name)], capture_output=True, text=True).stdout).group(1), 16)
+    sym = subprocess.run(["llvm-symbolizer-14", f"--obj={beside / dll.name}", hex(base + offset)],
+                         capture_output=True, text=True, cwd=work).stdout.splitlines()
+    check(len(sym) >= 2 and sym[0] == FUNCTION and sym[1].split(":")[-2] == str(want_line),
+          f"llvm-symbolizer on the stripped DLL with its PDB beside it says the same ({sym[:2]})")
+    print(f"symbolize: {len(failures)} failed")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
