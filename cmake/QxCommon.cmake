@@ -26,21 +26,23 @@ if(WIN32)
 endif()
 
 # The same bytes from any clone: no build-machine path in what is compiled
-# (debug records, __FILE__), source paths relative to the clone's root.
-add_compile_options(-ffile-prefix-map=${CMAKE_SOURCE_DIR}/=)
+# (debug records, __FILE__). The clone's root is called /qx748 in them, so
+# a debugger finds the sources under any checkout given as its source path.
+add_compile_options(-ffile-prefix-map=${CMAKE_SOURCE_DIR}=/qx748)
+file(RELATIVE_PATH QX_BUILD_SUBDIR ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR})
 
 # PDBs for the platform's debugger (clang + lld; Zig's in zig-windows.cmake).
 # The image names its PDB by bare file name and lld derives the PDB's GUID
 # and the image's time stamp from their contents (-Brepro), so a rebuild of
 # the same sources gives the same bytes; relative object paths in the PDB
-# are made absolute against a fixed folder instead of the build folder.
+# are made absolute against the build folder's name under /qx748.
 if(QX_CLANG_MINGW)
   # The platform module sets the standard libraries after the toolchain file.
   string(APPEND CMAKE_CXX_STANDARD_LIBRARIES
          " -Wl,--start-group -lstdc++ -lgcc -lgcc_eh -lpthread -lmingwex -lmsvcrt -Wl,--end-group")
   add_compile_options(-g -gcodeview)
   add_link_options(-Wl,--pdb= -Wl,-Xlink=-pdbaltpath:%_PDB% -Wl,-Xlink=-Brepro
-                   -Wl,-Xlink=-pdbsourcepath:/qx748/build)
+                   -Wl,-Xlink=-pdbsourcepath:/qx748/${QX_BUILD_SUBDIR})
 endif()
 
 # Zig's lld writes a PDB whenever there is debug information to put in it.
