@@ -18,7 +18,7 @@ PDBUTIL = "llvm-pdbutil-14"
 
 
 def pdbutil(pdb, *what):
-    run = subprocess.run([PDBUTIL, "dump", *what, pdb], capture_output=True, text=True)
+    run = subprocess.run([PDBUTIL, "dump", *what, pdb], capture_output=True, text=True, errors="replace")
     if run.returncode != 0:
         raise SystemExit(f"pdb_symbolize: {PDBUTIL} failed on {pdb}: {run.stderr.strip()}")
     return run.stdout
