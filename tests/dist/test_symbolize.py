@@ -27,6 +27,38 @@ FUNCTION = "qx_probe_write_fault"
 MARK = "QX-PROBE-FAULT"
 
 
+def stamp_checks(check, probe, probe_pdb, work):
+    """The build's image identity: the same code gives the same bytes
+    whatever time stamp and GUID the linker wrote, a second stamp changes
+    nothing, and a PDB it cannot read leaves both files as they were."""
+    stamp = [sys.executable, str(REPO / "cmake/repro_stamp.py")]
+    d = work / "stamp"
+    d.mkdir()
+    dll, pdb = d / probe.name, d / probe_pdb.name
+    shutil.copyfile(probe, dll)
+    shutil.copyfile(probe_pdb, pdb)
+    built = dll.read_bytes()
+    again = subprocess.run([*stamp, str(dll), str(pdb)]).returncode
+    check(again == 0 and dll.read_bytes() == built, "a second stamp leaves the image as it was")
+    # What another folder's link differs in: the time stamps and the GUID.
+    data = bytearray(built)
+    pe, _, dirs, secs = symbols.repro_stamp.pe_layout(data)
+    data[pe + 8:pe + 12] = b"\x11\x22\x33\x44"
+    for e in symbols.repro_stamp.debug_entries(data, dirs, secs):
+        data[e + 4:e + 8] = b"\x55\x66\x77\x08"
+        if symbols.repro_stamp.u32(data, e + 12) == symbols.repro_stamp.DEBUG_TYPE_CODEVIEW:
+            raw = symbols.repro_stamp.u32(data, e + 24)
+            data[raw + 4:raw + 20] = bytes(range(16))
+    dll.write_bytes(bytes(data))
+    rc = subprocess.run([*stamp, str(dll), str(pdb)]).returncode
+    check(rc == 0 and dll.read_bytes() == built, "another link's time stamps and GUID give the same image")
+    check(symbols.pdb_identity(pdb.read_bytes()) == symbols.codeview(built)[:2], "... and the PDB follows it")
+    pdb.write_bytes(b"not a PDB" * 10)
+    dll.write_bytes(bytes(data))
+    rc = subprocess.run([*stamp, str(dll), str(pdb)], capture_output=True).returncode
+    check(rc == 1 and dll.read_bytes() == bytes(data), "an unreadable PDB fails the stamp and leaves the image")
+
+
 def main():
     ap = argparse.ArgumentParser()
     for name in ("probe", "pdb", "host", "source", "emulator", "work"):
@@ -52,6 +84,7 @@ def main():
     shutil.copyfile(a.pdb, pdb)
 
     image = dll.read_bytes()
+    stamp_checks(check, pathlib.Path(a.probe), pathlib.Path(a.pdb), work)
     cv = symbols.codeview(image)
     if check(cv is not None, "the stripped probe keeps its CodeView record"):
         guid, age, name = cv
