@@ -5,6 +5,7 @@
 #   dist/tools/ qx748.exe (x64), x86/qx748.exe, arm64/qx748.exe, qx748
 #               (Linux x86-64) and linux-aarch64/qx748
 #   dist/SHA256SUMS, dist/THIRD-PARTY-NOTICES.md
+#   dist/symbols/<arch>/*.pdb, symbols/index.txt (for support; not in the sums)
 # then checks the tree (machine types, exports, imports, versions, sums)
 # and that the command-line tools give the same bytes on one table of
 # cases (x64, x86 and ARM64 under Wine, the aarch64 one under qemu-user,
