@@ -9,13 +9,15 @@ folder of its own. The host runs under Wine, the probe faults, and the
 host prints the event log's "fault offset". That offset must come back as
 the probe's faulting function and the marked line of its source, from the
 PDB alone (tools/dist/pdb_symbolize.py), and through llvm-symbolizer from
-the stripped DLL with its PDB beside it. The stripped DLL must name its
+the stripped DLL with its PDB beside it; the host's minidump, read with
+obj2yaml, must give the same offset. The stripped DLL must name its
 PDB by bare file name, with the PDB's GUID and age.
 """
 import argparse
 import pathlib
 import re
 import shutil
+import struct
 import subprocess
 import sys
 
@@ -92,7 +94,8 @@ def main():
         check((guid, age) == symbols.pdb_identity(pdb.read_bytes()), "its GUID and age are the PDB's")
 
     want_line = next(i for i, l in enumerate(pathlib.Path(a.source).read_text().splitlines(), 1) if MARK in l)
-    run = subprocess.run([*a.emulator.split("|"), a.host, "Z:" + str(dll)],
+    dump = work / "crash.dmp"
+    run = subprocess.run([*a.emulator.split("|"), a.host, "Z:" + str(dll), "Z:" + str(dump)],
                          capture_output=True, text=True, timeout=600)
     m = re.search(r"Faulting module (\S+), fault offset 0x([0-9a-fA-F]+)", run.stdout)
     if not check(run.returncode == 3 and m is not None and m.group(1).lower() == dll.name.lower(),
@@ -107,6 +110,22 @@ def main():
     # Sources are named under /qx748, the clone's root in every build.
     check(len(out) == 3 and out[2] == f"/qx748/tests/dist/fault_probe.cpp:{want_line}",
           f"... at /qx748/tests/dist/fault_probe.cpp:{want_line} ({out[2:] if len(out) == 3 else out})")
+
+    # A crash dump read on Linux: the exception address minus the probe's base.
+    yaml = subprocess.run(["obj2yaml-14", str(dump)], capture_output=True, text=True,
+                          errors="replace").stdout if dump.is_file() else ""
+    address = re.search(r"Exception Address:\s+(0x[0-9A-Fa-f]+)", yaml)
+    bases = {name.split("\\")[-1].lower(): int(base, 16) for base, name in re.findall(
+        r"Base of Image:\s+(0x[0-9A-Fa-f]+)\n(?:.*\n){0,3}?\s*Module Name:\s+'([^']*)'", yaml)}
+    machine = struct.unpack_from("<H", image, struct.unpack_from("<I", image, 0x3C)[0] + 4)[0]
+    if machine == 0xAA64 and "minidump FAILED (error 87)" in run.stdout:
+        # Wine's dbghelp writes no minidump of an ARM64 process (invalid parameter).
+        print("note  no minidump from arm64 Wine's dbghelp (error 87): the crash-dump path is checked on x64 and x86")
+    else:
+        check("minidump written" in run.stdout and address is not None and dll.name.lower() in bases and
+            int(address.group(1), 16) - bases[dll.name.lower()] == offset,
+            f"the minidump gives the same offset (exception address {address.group(1) if address else None}, "
+            f"the probe's base {bases.get(dll.name.lower())})")
 
     # Linux, the way the support section says: image and PDB side by side.
     shutil.copyfile(dll, beside / dll.name)
