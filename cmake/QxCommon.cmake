@@ -28,7 +28,11 @@ endif()
 # The same bytes from any clone: no build-machine path in what is compiled
 # (debug records, __FILE__). The clone's root is called /qx748 in them, so
 # a debugger finds the sources under any checkout given as its source path.
-add_compile_options(-ffile-prefix-map=${CMAKE_SOURCE_DIR}=/qx748)
+# Release builds and the release toolchains' builds; the other development
+# builds keep real paths for their debuggers and sanitizer reports.
+if(CMAKE_BUILD_TYPE STREQUAL "Release" OR QX_CLANG_MINGW OR QX_ZIG_TOOLCHAIN)
+  add_compile_options(-ffile-prefix-map=${CMAKE_SOURCE_DIR}=/qx748)
+endif()
 file(RELATIVE_PATH QX_BUILD_SUBDIR ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR})
 
 # PDBs for the platform's debugger (clang + lld; Zig's in zig-windows.cmake).
