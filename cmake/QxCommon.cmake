@@ -15,7 +15,7 @@ if(WIN32)
   # C and C++ runtimes linked in, so the DLLs import system DLLs only.
   # Zig always links its libc++ in and has no libgcc to choose.
   add_link_options(-static)
-  if(NOT QX_ZIG_TOOLCHAIN)
+  if(NOT QX_ZIG_TOOLCHAIN AND NOT QX_CLANG_MINGW)
     add_link_options(-static-libgcc -static-libstdc++)
   endif()
   if(CMAKE_SYSTEM_PROCESSOR MATCHES "i686")
@@ -23,6 +23,36 @@ if(WIN32)
     # stdcall-decorated symbols without a warning each.
     add_link_options(-Wl,--enable-stdcall-fixup)
   endif()
+endif()
+
+# The same bytes from any clone: no build-machine path in what is compiled
+# (debug records, __FILE__). The clone's root is called /qx748 in them, so
+# a debugger finds the sources under any checkout given as its source path.
+# Release builds and the release toolchains' builds; the other development
+# builds keep real paths for their debuggers and sanitizer reports.
+if(CMAKE_BUILD_TYPE STREQUAL "Release" OR QX_CLANG_MINGW OR QX_ZIG_TOOLCHAIN)
+  add_compile_options(-ffile-prefix-map=${CMAKE_SOURCE_DIR}=/qx748)
+endif()
+file(RELATIVE_PATH QX_BUILD_SUBDIR ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR})
+
+# PDBs for the platform's debugger (clang + lld; Zig's in zig-windows.cmake).
+# The image names its PDB by bare file name and lld derives the PDB's GUID
+# and the image's time stamp from their contents (-Brepro), so a rebuild of
+# the same sources gives the same bytes; relative object paths in the PDB
+# are made absolute against the build folder's name under /qx748.
+if(QX_CLANG_MINGW)
+  # The platform module sets the standard libraries after the toolchain file.
+  string(APPEND CMAKE_CXX_STANDARD_LIBRARIES
+         " -Wl,--start-group -lstdc++ -lgcc -lgcc_eh -lpthread -lmingwex -lmsvcrt -Wl,--end-group")
+  add_compile_options(-g -gcodeview)
+  add_link_options(-Wl,--pdb= -Wl,-Xlink=-pdbaltpath:%_PDB% -Wl,-Xlink=-Brepro
+                   -Wl,-Xlink=-pdbsourcepath:/qx748/${QX_BUILD_SUBDIR})
+endif()
+
+# Zig's lld writes a PDB whenever there is debug information to put in it.
+if(QX_ZIG_TOOLCHAIN)
+  add_compile_options(-g -gcodeview)
+  add_link_options(-g)
 endif()
 
 if(QX_SANITIZE)
@@ -111,15 +141,29 @@ endfunction()
 # after FreeLibrary (see cmake/zig-runtime/eh_globals.cpp). Each DLL keeps
 # its exception record in its own thread-local storage instead, and after
 # the link exports exactly the names of its .def file.
-if(QX_ZIG_TOOLCHAIN)
+if(QX_ZIG_TOOLCHAIN OR QX_CLANG_MINGW)
   find_package(Python3 REQUIRED COMPONENTS Interpreter)
 endif()
 function(qx_windows_dll target def_file)
-  if(NOT QX_ZIG_TOOLCHAIN)
+  if(QX_ZIG_TOOLCHAIN)
+    target_sources(${target} PRIVATE ${CMAKE_SOURCE_DIR}/cmake/zig-runtime/eh_globals.cpp)
+    add_custom_command(TARGET ${target} POST_BUILD
+      COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/cmake/trim_exports.py $<TARGET_FILE:${target}> --def ${def_file}
+      VERBATIM)
+  endif()
+  qx_shipped_image(${target})
+endfunction()
+
+# A PE image that ships (or is built by the same rules): its PDB gets an
+# identity derived from the image's code (cmake/repro_stamp.py; after any
+# other rewrite of the image). The release links' maps come from the drop's
+# linker launcher (tools/dist/link_with_map.py).
+function(qx_shipped_image target)
+  if(NOT QX_CLANG_MINGW AND NOT QX_ZIG_TOOLCHAIN)
     return()
   endif()
-  target_sources(${target} PRIVATE ${CMAKE_SOURCE_DIR}/cmake/zig-runtime/eh_globals.cpp)
   add_custom_command(TARGET ${target} POST_BUILD
-    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/cmake/trim_exports.py $<TARGET_FILE:${target}> --def ${def_file}
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/cmake/repro_stamp.py $<TARGET_FILE:${target}>
+            $<TARGET_FILE_DIR:${target}>/$<TARGET_FILE_BASE_NAME:${target}>.pdb
     VERBATIM)
 endfunction()

@@ -8,7 +8,8 @@ other ctest entry counts as one case. PRESET.skipped holds the number of
 ctest entries a preset could not run on this machine: each counts as one
 skipped case, never as passed. The fuzz log and the skip-path run add one
 case each; the degraded-mirror log and the same-bytes table one for each
-case they print. Prints one line a stage and the closing
+case they print, and the same-bytes-from-two-folders log one for each
+toolchain it names. Prints one line a stage and the closing
 "total: N passed, N failed, N skipped". Exits 0 when nothing failed, 3 when
 something did; any other status means the logs could not be counted.
 """
@@ -115,6 +116,16 @@ def main(argv):
         sp, sf = (int(m.group(1)), int(m.group(2))) if m else (0, 1)
         print(f"    [same-bytes] {sp} passed, {sf} failed")
         passed, failed = passed + sp, failed + sf
+    repro = logdir / "repro.log"
+    if repro.exists():
+        text = repro.read_text(errors="replace")
+        rp = len(re.findall(r"^repro \S+: PASSED", text, re.M))
+        rf = len(re.findall(r"^repro \S+: FAILED", text, re.M))
+        rs = len(re.findall(r"^repro \S+: SKIPPED", text, re.M))
+        if rp + rf + rs == 0:
+            rf = 1  # the stage ran but reported no case (a missing tool)
+        print(f"    [repro] {rp} passed, {rf} failed, {rs} skipped")
+        passed, failed, skipped = passed + rp, failed + rf, skipped + rs
     degraded = logdir / "degraded.log"
     if degraded.exists():
         text = degraded.read_text(errors="replace")

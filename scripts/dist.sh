@@ -5,6 +5,7 @@
 #   dist/tools/ qx748.exe (x64), x86/qx748.exe, arm64/qx748.exe, qx748
 #               (Linux x86-64) and linux-aarch64/qx748
 #   dist/SHA256SUMS, dist/THIRD-PARTY-NOTICES.md, dist/SBOM.cdx.json
+#   dist/symbols/<arch>/*.pdb, symbols/index.txt (for support; not in the sums)
 # then checks the tree (machine types, exports, imports, versions, sums)
 # and that the command-line tools give the same bytes on one table of
 # cases (x64, x86 and ARM64 under Wine, the aarch64 one under qemu-user,
@@ -26,7 +27,7 @@ while [ $# -gt 0 ]; do
     *) echo "dist.sh: unknown option $1 (--sign-pkcs12 FILE, --sign-password-file FILE)" >&2; exit 2 ;;
   esac
 done
-scripts/deps.sh --group arm64 python3 python3-jsonschema osslsigncode openssl
+scripts/deps.sh --group arm64 python3 clang-14 lld-14 llvm-14 python3-jsonschema osslsigncode openssl
 # A certificate that cannot sign fails the run now, not after the builds.
 [ -z "${QX_SIGN_PKCS12:-}" ] || scripts/sign-drop check
 schemas=$(scripts/cyclonedx-install)
@@ -66,8 +67,9 @@ build() {  # name toolchain-or-empty target...
   fi
   echo "    done in $((SECONDS - t0)) s"
 }
-build x64 mingw-w64-x86_64.cmake QX748UI QX748SP qx748
-build x86 mingw-w64-i686.cmake QX748UI QX748SP qx748
+# x64 and x86 on clang + lld (GCC's MinGW runtime): they write PDBs, GNU ld cannot.
+build x64 clang-mingw-w64-x86_64.cmake QX748UI QX748SP qx748
+build x86 clang-mingw-w64-i686.cmake QX748UI QX748SP qx748
 build linux "" qx748
 build arm64 zig-aarch64-windows.cmake QX748UI QX748SP qx748
 build linux-aarch64 linux-aarch64.cmake qx748
@@ -83,12 +85,20 @@ cp "$root/build/release-x64/tools/qx748/qx748.exe" "$root/build/release-linux/to
 cp "$root/build/release-x86/tools/qx748/qx748.exe" "$dist/tools/x86/"
 cp "$root/build/release-arm64/tools/qx748/qx748.exe" "$dist/tools/arm64/"
 cp "$root/build/release-linux-aarch64/tools/qx748/qx748" "$dist/tools/linux-aarch64/"
-# Symbols are not part of the drop.
-x86_64-w64-mingw32-strip "$dist"/x64/*.dll "$dist/tools/qx748.exe"
-i686-w64-mingw32-strip "$dist"/x86/*.dll "$dist/tools/x86/qx748.exe"
+# Symbols are not part of the drop. LLVM's strip keeps the CodeView record
+# that pairs each image with its PDB.
+llvm-strip-14 "$dist"/x64/*.dll "$dist/tools/qx748.exe" "$dist"/x86/*.dll "$dist/tools/x86/qx748.exe"
 strip "$dist/tools/qx748"
 llvm-strip-14 "$dist"/arm64/*.dll "$dist/tools/arm64/qx748.exe"
 aarch64-linux-gnu-strip "$dist/tools/linux-aarch64/qx748"
+
+# --- symbols for support (dist/symbols/<arch>/, outside the sums) ---
+echo "==> Symbols"
+python3 "$root/tools/dist/symbols.py" "$root" "$dist" >"$logs/symbols.log" 2>&1 ||
+  { cat "$logs/symbols.log"; echo "==> The drop's symbols do not fit its images"; exit 1; }
+tail -1 "$logs/symbols.log"
+python3 "$root/tools/dist/toolchains.py" >"$root/build/release-toolchains.json"
+# --- end symbols ---
 
 # --- signing, notices and bill of materials ---
 # The maps beside the drop, laid out like it (not for customers).
@@ -119,7 +129,7 @@ export QX_OWN_PREFIXES="$root/build"
     --version "$version" --epoch "$SOURCE_DATE_EPOCH" &&
   tools/dist/validate_sbom.py "$schemas" "$dist/SBOM.cdx.json"; } || { rm -rf "$dist"; exit 1; }
 # --- end ---
-(cd "$dist" && find . -type f ! -name SHA256SUMS -printf '%P\0' | sort -z | xargs -0 sha256sum > SHA256SUMS)
+(cd "$dist" && find . -path ./symbols -prune -o -type f ! -name SHA256SUMS -printf '%P\0' | LC_ALL=C sort -z | xargs -0 sha256sum > SHA256SUMS)
 
 echo "==> Checking dist/"
 python3 "$root/tools/dist/check_dist.py" "$dist" --credit "$attribution" --maps "$maps"

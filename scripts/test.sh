@@ -16,11 +16,12 @@ root=$(pwd)
 # apt's reason (build/deps/GROUP.unavailable) while the rest runs.
 export QX_DEPS_STATE="${QX_DEPS_STATE:-$root/build/deps}"
 updated_file=$(mktemp)
-QX_DEPS_UPDATED_FILE="$updated_file" scripts/deps.sh --group x86 --group arm64 clang libclang-rt-14-dev python3-jsonschema osslsigncode openssl || exit 1
+QX_DEPS_UPDATED_FILE="$updated_file" scripts/deps.sh --group x86 --group arm64 clang libclang-rt-14-dev lld-14 llvm-14 \
+  python3-jsonschema osslsigncode openssl || exit 1
 # The nested runs below need not ask the mirror again.
 [ ! -s "$updated_file" ] || export QX_APT_UPDATED="$(cat "$updated_file")"
 rm -f "$updated_file"
-presets=(${QX_PRESETS:-native sanitize tsan linux-arm64 win64 win32 winarm64})
+presets=(${QX_PRESETS:-native sanitize tsan linux-arm64 win64 win32 dist-win64 dist-win32 winarm64})
 jobs=$(nproc)
 status=0
 logdir="${QX_TEST_LOGDIR:-$root/build/test-logs}"
@@ -40,7 +41,7 @@ skip_preset() {  # preset suite why
   echo "$n" >"$logdir/$1.skipped"
   : >"$logdir/$1.ctest.log"
 }
-wine_arch() { case "$1" in win64) echo win64 ;; win32) echo win32 ;; winarm64) echo arm64 ;; esac; }
+wine_arch() { case "$1" in win64|dist-win64) echo win64 ;; win32|dist-win32) echo win32 ;; winarm64) echo arm64 ;; esac; }
 
 for p in "${presets[@]}"; do
   case "$p" in
@@ -60,22 +61,22 @@ for p in "${presets[@]}"; do
   fi
   grep -E "warning:" "$logdir/$p.build.log" | sort -u | head -20
   select=()
-  if [ "$p" = win32 ]; then
+  if [ "$p" = win32 ] || [ "$p" = dist-win32 ]; then
     # A forced probe answer first, then what the set-up could not install.
     if [ -z "${QX_X86_PROBE:-}" ] && [ -f "$QX_DEPS_STATE/x86.unavailable" ]; then
       why=$(cat "$QX_DEPS_STATE/x86.unavailable"); x86=no
-    elif why=$(scripts/x86-probe "$root/build/win32/wineprefix" "$root/build/win32/tools/qx748/qx748.exe" --version); then
+    elif why=$(scripts/x86-probe "$root/build/$p/wineprefix" "$root/build/$p/tools/qx748/qx748.exe" --version); then
       x86=yes
     else
       x86=no
     fi
     if [ $x86 = no ]; then
-      skipped=$(ctest --preset win32 -N -L wine | grep -cE "^ *Test +#")
-      echo "==> [win32] x86 code does not run here: $why; $skipped Wine tests not run, counted as skipped"
-      echo "$skipped" >"$logdir/win32.skipped"
+      skipped=$(ctest --preset "$p" -N -L wine | grep -cE "^ *Test +#")
+      echo "==> [$p] x86 code does not run here: $why; $skipped Wine tests not run, counted as skipped"
+      echo "$skipped" >"$logdir/$p.skipped"
       select=(-LE wine)
     else
-      : >"$logdir/win32.runs"
+      : >"$logdir/$p.runs"
     fi
   fi
   if [ "$p" = winarm64 ]; then
@@ -98,7 +99,7 @@ for p in "${presets[@]}"; do
     status=1
   fi
   case "$p" in
-    win64|win32|winarm64)
+    win64|win32|dist-win64|dist-win32|winarm64)
       scripts/wine-run --arch "$(wine_arch "$p")" --prefix "$root/build/$p/wineprefix" --stop
       QX_WINE_DPI=144 scripts/wine-run --arch "$(wine_arch "$p")" --prefix "$root/build/$p/wineprefix" --stop
       QX_WINE_DPI=120 QX_WINE_DPI_SHARED=1 scripts/wine-run --arch "$(wine_arch "$p")" --prefix "$root/build/$p/wineprefix" --stop ;;
@@ -124,6 +125,24 @@ if [ -f "$logdir/native.runs" ]; then
   for p in win64 win32 winarm64; do
     [ -f "$logdir/$p.runs" ] && scripts/wine-run --arch "$(wine_arch "$p")" --prefix "$root/build/$p/wineprefix" --stop
   done
+fi
+
+# The same bytes from two folders: one DLL per release toolchain built
+# twice from two copies of this clone (scripts/repro-check). One test case
+# a toolchain; Zig's where the ARM64 group and Zig could be installed.
+rm -f "$logdir/repro.log"
+if [ "${QX_SKIP_PATH:-}" != skip ] && [ "${QX_REPRO:-}" != skip ]; then
+  echo "==> [repro] one DLL per release toolchain, built in two folders"
+  repro=(clang-x64)
+  if [ -f "$QX_DEPS_STATE/arm64.unavailable" ]; then
+    echo "repro zig-arm64: SKIPPED ($(cat "$QX_DEPS_STATE/arm64.unavailable"))" >"$logdir/repro.log"
+  elif ! scripts/zig-install >/dev/null 2>&1; then
+    echo "repro zig-arm64: SKIPPED (Zig could not be installed)" >"$logdir/repro.log"
+  else
+    repro+=(zig-arm64)
+  fi
+  scripts/repro-check "${repro[@]}" >>"$logdir/repro.log" 2>&1 || status=1
+  sed 's/^/    /' "$logdir/repro.log"
 fi
 
 # The path for machines without 32-bit code (or without ARM64 emulation),

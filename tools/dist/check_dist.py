@@ -328,7 +328,9 @@ def main(argv):
             failures.append(what)
         return ok
 
-    files = sorted(str(p.relative_to(dist)) for p in dist.rglob("*") if p.is_file())
+    # symbols/ is for support, not the drop (tools/dist/symbols.py checks it).
+    files = sorted(str(p.relative_to(dist)) for p in dist.rglob("*")
+                   if p.is_file() and p.relative_to(dist).parts[0] != "symbols")
     with_arm64 = any(f in files for f in ARM64_TREE)
     tree = sorted(TREE + ARM64_TREE) if with_arm64 else TREE
     arches = ARCHES + (ARM64,) if with_arm64 else ARCHES

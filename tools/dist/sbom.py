@@ -123,8 +123,10 @@ def make(dist, maps, build_root, attribution, version, epoch, out_name):
     repo = pathlib.Path(__file__).resolve().parents[2]
     inventory = notices.inventory(maps)
     credit = " ".join(l[1:].strip() for l in notices.credit_section(attribution).splitlines() if l.startswith(">"))
+    # symbols/ is kept beside the drop for support: not shipped, so not listed.
     files = sorted(str(p.relative_to(dist)) for p in pathlib.Path(dist).rglob("*")
-                   if p.is_file() and p.name not in (out_name, "SHA256SUMS"))
+                   if p.is_file() and p.name not in (out_name, "SHA256SUMS")
+                   and p.relative_to(dist).parts[0] != "symbols")
     toolchains, components = {}, []
     for rel in files:
         c = {"type": "file", "bom-ref": f"file:{rel}", "name": rel,
