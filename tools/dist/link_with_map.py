@@ -42,8 +42,9 @@ def loaded_members(verbose):
         if text.startswith("Reading "):
             path = text[len("Reading "):].strip()
             read.setdefault(os.path.basename(path), path)
-        elif text.startswith("Loaded ") and " for " in text:
-            what = text[len("Loaded "):].rsplit(" for ", 1)[0]
+        elif text.startswith("Loaded ") and ") for " in text:
+            # The symbol after "for" may itself hold " for " ("vtable for ...").
+            what = text[len("Loaded "):].split(") for ", 1)[0] + ")"
             if what.endswith(")") and "(" in what:
                 archive, member = what[:-1].split("(", 1)
                 loaded.append((archive, member))
