@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, tests and demo need, when missing,
 # on a bare Debian 12 (every program the scripts call comes from here).
-#   scripts/deps.sh [--group x86|arm64 ...] [extra-package ...]
+#   scripts/deps.sh [--group arm64 ...] [extra-package ...]
 #
 # The packages every stage needs (and the extra ones named) must install, or
 # the set-up fails naming them. The packages that serve one architecture's
-# tests form a group of their own: when a group cannot be installed, the
+# tests form a group of their own (x86 has none: its 32-bit Wine comes
+# from an i386 root, scripts/i386-root, and the host keeps no foreign
+# architecture): when a group cannot be installed, the
 # set-up goes on and leaves apt's reason in $QX_DEPS_STATE/GROUP.unavailable,
 # so that architecture's tests are counted as skipped with that reason.
 #
@@ -20,7 +22,8 @@ tries="${QX_APT_TRIES:-3}"
 
 core=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev python3
       g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
-      binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 wine64 util-linux)
+      binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 wine64 util-linux
+      debootstrap)
 groups=()
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -31,16 +34,15 @@ done
 
 group_packages() {
   case "$1" in
-    # 32-bit Wine for the x86 build's tests (an i386 package).
-    x86) echo "wine32:i386" ;;
-    # Windows ARM64: llvm-windres/readobj for the Zig build, qemu-user and
-    # debootstrap for the arm64 root that runs arm64 Wine; the Linux aarch64
+    # Windows ARM64: llvm-windres/readobj for the Zig build, qemu-user for
+    # the arm64 root that runs arm64 Wine (and qemu-i386 for the i386 root
+    # where the kernel executes no 32-bit code); the Linux aarch64
     # cross compiler. Zig itself comes from npm (scripts/zig-install): Debian's
     # npm only where no npm client is there already.
     arm64)
-      echo "llvm-14 qemu-user-static debootstrap g++-aarch64-linux-gnu"
+      echo "llvm-14 qemu-user-static g++-aarch64-linux-gnu"
       command -v npm >/dev/null 2>&1 || echo npm ;;
-    *) echo "deps.sh: unknown group '$1' (x86 or arm64)" >&2; return 1 ;;
+    *) echo "deps.sh: unknown group '$1' (arm64)" >&2; return 1 ;;
   esac
 }
 
@@ -131,11 +133,6 @@ status=0
 for g in "${groups[@]}"; do
   pkgs=$(group_packages "$g") || { status=1; continue; }
   rm -f "$state/$g.unavailable"
-  if [ "$g" = x86 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
-    echo "==> Adding the i386 architecture (for 32-bit Wine)"
-    $SUDO dpkg --add-architecture i386
-    updated=0
-  fi
   # shellcheck disable=SC2086
   mapfile -t gmissing < <(missing_of $pkgs)
   [ ${#gmissing[@]} -gt 0 ] || continue

@@ -11,12 +11,14 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
-# The x86 and ARM64 packages are groups of their own: on a degraded mirror
-# they may not install, and then that architecture's tests are skipped with
-# apt's reason (build/deps/GROUP.unavailable) while the rest runs.
+# The ARM64 packages are a group of their own: on a degraded mirror they may
+# not install, and then that architecture's tests are skipped with apt's
+# reason (build/deps/GROUP.unavailable) while the rest runs. x86 needs no
+# host package of its own: its Wine comes from the i386 root, and a root
+# that cannot be made is the x86 probe's reason.
 export QX_DEPS_STATE="${QX_DEPS_STATE:-$root/build/deps}"
 updated_file=$(mktemp)
-QX_DEPS_UPDATED_FILE="$updated_file" scripts/deps.sh --group x86 --group arm64 clang libclang-rt-14-dev lld-14 llvm-14 \
+QX_DEPS_UPDATED_FILE="$updated_file" scripts/deps.sh --group arm64 clang libclang-rt-14-dev lld-14 llvm-14 \
   python3-jsonschema osslsigncode openssl || exit 1
 # The nested runs below need not ask the mirror again.
 [ ! -s "$updated_file" ] || export QX_APT_UPDATED="$(cat "$updated_file")"
@@ -62,21 +64,13 @@ for p in "${presets[@]}"; do
   grep -E "warning:" "$logdir/$p.build.log" | sort -u | head -20
   select=()
   if [ "$p" = win32 ] || [ "$p" = dist-win32 ]; then
-    # A forced probe answer first, then what the set-up could not install.
-    if [ -z "${QX_X86_PROBE:-}" ] && [ -f "$QX_DEPS_STATE/x86.unavailable" ]; then
-      why=$(cat "$QX_DEPS_STATE/x86.unavailable"); x86=no
-    elif why=$(scripts/x86-probe "$root/build/$p/wineprefix" "$root/build/$p/tools/qx748/qx748.exe" --version); then
-      x86=yes
+    if why=$(scripts/x86-probe "$root/build/$p/wineprefix" "$root/build/$p/tools/qx748/qx748.exe" --version); then
+      : >"$logdir/$p.runs"
     else
-      x86=no
-    fi
-    if [ $x86 = no ]; then
-      skipped=$(ctest --preset "$p" -N -L wine | grep -cE "^ *Test +#")
+      skipped=$(entries "$p" wine)
       echo "==> [$p] x86 code does not run here: $why; $skipped Wine tests not run, counted as skipped"
       echo "$skipped" >"$logdir/$p.skipped"
       select=(-LE wine)
-    else
-      : >"$logdir/$p.runs"
     fi
   fi
   if [ "$p" = winarm64 ]; then
@@ -162,10 +156,10 @@ rm -f "$logdir"/skip-path*.out "$logdir"/skip-path*.rc
 skip_path win32 QX_X86_PROBE skip-path
 skip_path winarm64 QX_ARM64_PROBE skip-path-arm64
 
-# The set-up on a degraded mirror, with stand-ins for apt-get and dpkg: a
-# failed index, an architecture's group that cannot install, a needed
-# package that cannot; and this command itself on the x86 build with the
-# i386 group failing. One test case each.
+# The set-up on a degraded mirror, with stand-ins for apt-get, dpkg and
+# debootstrap: a failed index, an architecture's group that cannot install,
+# a needed package that cannot; and this command itself on the x86 build
+# with the i386 root failing to be made. One test case each.
 if [ "${QX_SKIP_PATH:-}" != skip ] && [[ " ${presets[*]} " == *" win32 "* ]] && [ -f "$logdir/win32.ctest.log" ]; then
   echo "==> [degraded] the set-up on a degraded package mirror (stand-in apt-get)"
   python3 tests/build/degraded_mirror.py "$root" --with-test-run >"$logdir/degraded.log" 2>&1

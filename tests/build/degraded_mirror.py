@@ -1,18 +1,19 @@
 #!/usr/bin/env python3
 """The set-up on a degraded package mirror, without one: stand-in apt-get,
-dpkg and dpkg-query first on PATH answer as the real ones did on a day the
-security suite's i386 index was stale.
+dpkg, dpkg-query and debootstrap first on PATH answer as the real ones did
+on a day the security suite's i386 index was stale.
 
     degraded_mirror.py ROOT [--with-test-run]
 
 Prints one line a case, "degraded CASE: PASSED" or "degraded CASE: FAILED:
 why". --with-test-run adds the cases that run scripts/test.sh on the win32
-preset (built already) with the i386 group failing and on the Linux aarch64
+preset (built already) with the i386 root failing to be made and on the Linux aarch64
 preset with the ARM64 group failing, and check their reason and count lines. Exits 1 when a case failed.
 """
 import os
 import pathlib
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -26,8 +27,16 @@ E: Some index files failed to download. They have been ignored, or old ones used
 """
 HELD_BROKEN = """\
 The following packages have unmet dependencies:
- libwine:i386 : Depends: libgstreamer-plugins-base1.0-0:i386 (>= 1.0.0) but it is not going to be installed
+ g++-aarch64-linux-gnu : Depends: gcc-aarch64-linux-gnu (>= 4:12.2.0-3) but it is not going to be installed
 E: Unable to correct problems, you have held broken packages.
+"""
+# debootstrap on a mirror that fails the i386 root's download.
+DEBOOTSTRAP_FAIL = """\
+I: Retrieving InRelease
+I: Checking Release signature
+I: Retrieving Packages
+W: Couldn't download http://deb.debian.org/debian/dists/bookworm/main/binary-i386/Packages.xz
+E: Couldn't download packages: libc6 libwine wine32
 """
 
 FAKE_APT = r"""#!/bin/sh
@@ -55,6 +64,11 @@ for p; do :; done
 grep -qxF "$p" "$FAKE_DIR/db" 2>/dev/null || exit 1
 printf 'install ok installed'
 """
+FAKE_DEBOOTSTRAP = r"""#!/bin/sh
+echo "debootstrap $*" >> "$FAKE_DIR/calls"
+cat "$FAKE_DIR/debootstrap_fail"
+exit 1
+"""
 FAKE_DPKG = r"""#!/bin/sh
 case "$1" in
   --print-foreign-architectures) [ -f "$FAKE_DIR/i386" ] && echo i386; exit 0 ;;
@@ -65,18 +79,21 @@ exit 0
 
 CORE = ["cmake", "ninja-build", "g++", "googletest", "libgtest-dev", "libbenchmark-dev", "python3",
         "g++-mingw-w64-x86-64-posix", "g++-mingw-w64-i686-posix", "binutils-mingw-w64-x86-64",
-        "binutils-mingw-w64-i686", "wine64", "util-linux", "clang", "libclang-rt-14-dev"]
+        "binutils-mingw-w64-i686", "wine64", "util-linux", "debootstrap", "clang", "libclang-rt-14-dev"]
+ARM64 = ["llvm-14", "qemu-user-static", "g++-aarch64-linux-gnu"] + ([] if shutil.which("npm") else ["npm"])
 
 
 class Fake:
-    def __init__(self, root, installed, update_fail=False, broken=(), unknown=(), i386=True):
+    def __init__(self, root, installed, update_fail=False, broken=(), unknown=(), i386=False):
         self.dir = pathlib.Path(tempfile.mkdtemp(prefix="qx-degraded-"))
-        for name, text in (("apt-get", FAKE_APT), ("dpkg-query", FAKE_DPKG_QUERY), ("dpkg", FAKE_DPKG)):
+        for name, text in (("apt-get", FAKE_APT), ("dpkg-query", FAKE_DPKG_QUERY), ("dpkg", FAKE_DPKG),
+                           ("debootstrap", FAKE_DEBOOTSTRAP)):
             f = self.dir / name
             f.write_text(text)
             f.chmod(0o755)
         (self.dir / "update_fail").write_text(UPDATE_FAIL)
         (self.dir / "held_broken").write_text(HELD_BROKEN)
+        (self.dir / "debootstrap_fail").write_text(DEBOOTSTRAP_FAIL)
         (self.dir / "db").write_text("".join(p + "\n" for p in installed))
         if i386:
             (self.dir / "i386").touch()
@@ -84,7 +101,8 @@ class Fake:
         self.env = dict(os.environ, PATH=f"{self.dir}:{os.environ['PATH']}", FAKE_DIR=str(self.dir),
                         FAKE_UPDATE_FAIL="1" if update_fail else "", FAKE_BROKEN=" ".join(broken),
                         FAKE_UNKNOWN=" ".join(unknown), QX_DEPS_STATE=str(self.state),
-                        QX_APT_RETRY_PAUSE="0")
+                        QX_APT_RETRY_PAUSE="0", QX_I386_ROOT=str(self.dir / "i386-root"),
+                        QX_I386_RETRY_PAUSE="0")
         # What the calling test command learnt of the real mirror is not ours.
         for name in ("QX_APT_UPDATED", "QX_DEPS_UPDATED_FILE"):
             self.env.pop(name, None)
@@ -110,6 +128,15 @@ class Fake:
         p = self.dir / "calls"
         return p.read_text().splitlines() if p.exists() else []
 
+    def foreign_problems(self):
+        """The host must gain no foreign architecture, nor any package of one."""
+        problems = []
+        if (self.dir / "i386").exists():
+            problems.append("the i386 architecture was added to the host")
+        if any(":i386" in c for c in self.calls()):
+            problems.append("an i386 package was asked for on the host")
+        return problems
+
     def unavailable(self, group):
         p = self.state / f"{group}.unavailable"
         return p.read_text().strip() if p.exists() else None
@@ -117,7 +144,7 @@ class Fake:
 
 def case_index_fails_all_install(root):
     f = Fake(root, CORE, update_fail=True)
-    rc, out = f.deps("--group", "x86", "clang", "libclang-rt-14-dev")
+    rc, out = f.deps("--group", "arm64", "clang", "libclang-rt-14-dev")
     updates = sum(1 for c in f.calls() if c == "apt-get update -q")
     problems = []
     if rc != 0:
@@ -126,25 +153,26 @@ def case_index_fails_all_install(root):
         problems.append(f"{updates} update tries, expected 3")
     if "going on with the indexes there are" not in out or "Mirror sync in progress?" not in out:
         problems.append("no line naming the failed index")
-    if f.unavailable("x86") is not None:
-        problems.append("x86 group marked unavailable though it installed")
-    if "wine32:i386" not in (f.dir / "db").read_text().split():
-        problems.append("wine32:i386 not installed")
-    return problems
+    if f.unavailable("arm64") is not None:
+        problems.append("arm64 group marked unavailable though it installed")
+    if "qemu-user-static" not in (f.dir / "db").read_text().split():
+        problems.append("qemu-user-static not installed")
+    return problems + f.foreign_problems()
 
 
-def case_i386_group_broken(root):
-    f = Fake(root, [p for p in CORE if p != "wine64"], update_fail=True, broken=["wine32:i386"])
-    rc, out = f.deps("--group", "x86", "clang", "libclang-rt-14-dev")
-    why = f.unavailable("x86") or ""
+def case_arm64_group_reason(root):
+    f = Fake(root, [p for p in CORE if p != "wine64"], update_fail=True, broken=["g++-aarch64-linux-gnu"])
+    rc, out = f.deps("--group", "arm64", "clang", "libclang-rt-14-dev")
+    why = f.unavailable("arm64") or ""
     problems = []
     if rc != 0:
         problems.append(f"exit {rc}: {out[-300:]}")
     if "wine64" not in (f.dir / "db").read_text().split():
-        problems.append("the 64-bit package was not installed")
-    if not why.startswith("wine32:i386 could not be installed: Unable to correct problems, you have held broken packages."):
+        problems.append("the 64-bit Wine package was not installed")
+    if not re.match(r"^(\S+ )*g\+\+-aarch64-linux-gnu( \S+)* could not be installed: "
+                    r"Unable to correct problems, you have held broken packages\.", why):
         problems.append(f"reason {why!r}")
-    if "libwine:i386 : Depends:" not in why or "Mirror sync in progress?" not in why or "[IP:" in why:
+    if "g++-aarch64-linux-gnu : Depends:" not in why or "Mirror sync in progress?" not in why or "[IP:" in why:
         problems.append(f"reason lacks apt's dependency or index line: {why!r}")
     if "\n" in why:
         problems.append("reason is more than one line")
@@ -153,21 +181,21 @@ def case_i386_group_broken(root):
 
 def case_core_missing(root):
     f = Fake(root, [p for p in CORE if p != "cmake"], update_fail=True, unknown=["cmake"])
-    rc, out = f.deps("--group", "x86", "clang")
+    rc, out = f.deps("--group", "arm64", "clang")
     problems = []
     if rc == 0:
         problems.append("exit 0 with a needed package missing")
     m = re.search(r"^deps\.sh: FAILED: needed packages could not be installed: (.*) \(apt: (.*)\)$", out, re.M)
     if not m or m.group(1) != "cmake" or "Unable to locate package cmake" not in m.group(2):
         problems.append("no line naming cmake and apt's reason")
-    if any("wine32" in c for c in f.calls()):
-        problems.append("went on to the x86 group after a needed package failed")
+    if any("qemu-user-static" in c for c in f.calls()):
+        problems.append("went on to the arm64 group after a needed package failed")
     return problems
 
 
 def case_nothing_missing(root):
-    f = Fake(root, CORE + ["wine32:i386"], update_fail=True)
-    rc, out = f.deps("--group", "x86", "clang", "libclang-rt-14-dev")
+    f = Fake(root, CORE + ARM64, update_fail=True)
+    rc, out = f.deps("--group", "arm64", "clang", "libclang-rt-14-dev")
     problems = []
     if rc != 0:
         problems.append(f"exit {rc}")
@@ -188,29 +216,38 @@ def count_line_problems(out, skipped, some_passed):
 
 
 def case_test_run(root):
-    """The README's test command on the win32 preset with the i386 group
-    failing: its reason line and its count line."""
-    f = Fake(root, CORE, update_fail=True, broken=["wine32:i386"])
+    """The README's test command on the win32 preset where the i386 root
+    cannot be made, a half-made one (no completion mark) lying there: its
+    reason line, its count line, the mirror retried, the half-made root
+    not used, the host given no foreign architecture."""
+    f = Fake(root, CORE + ARM64, update_fail=True)
+    half = f.dir / "i386-root" / "usr/lib/wine"
+    half.mkdir(parents=True)
+    (half / "wine").write_text("#!/bin/sh\necho wine-8.0\n")
+    (half / "wine").chmod(0o755)
     rc, out = f.test_sh("win32")
     problems = [f"exit {rc}"] if rc != 0 else []
-    m = re.search(r"^==> \[win32\] x86 code does not run here: wine32:i386 could not be installed: "
-                  r"Unable to correct problems, you have held broken packages\..*; (\d+) Wine tests not run, "
+    m = re.search(r"^==> \[win32\] x86 code does not run here: debootstrap failed: "
+                  r"E: Couldn't download packages: libc6 libwine wine32 \(log: [^)]*\); (\d+) Wine tests not run, "
                   r"counted as skipped$", out, re.M)
     if not m:
-        problems.append("no reason line giving apt's reason")
+        problems.append("no reason line giving debootstrap's reason")
+    tries = sum(1 for c in f.calls() if c.startswith("debootstrap --foreign --arch=i386"))
+    if tries != 3:
+        problems.append(f"{tries} tries to make the root, expected 3")
     listed = subprocess.run(["ctest", "--preset", "win32", "-N", "-L", "wine"], cwd=root,
                             capture_output=True, text=True).stdout
     wine_tests = len(re.findall(r"^ *Test +#", listed, re.M))
     problems += count_line_problems(out, wine_tests, some_passed=True)
     if m and int(m.group(1)) != wine_tests:
         problems.append(f"reason line says {m.group(1)} tests, ctest lists {wine_tests}")
-    return problems
+    return problems + f.foreign_problems()
 
 
 def case_arm64_group_broken(root):
     """The ARM64 packages cannot be installed: the Linux aarch64 preset is
     not built, its tests counted as skipped with apt's reason."""
-    f = Fake(root, CORE + ["wine32:i386"], update_fail=True, broken=["g++-aarch64-linux-gnu"])
+    f = Fake(root, CORE, update_fail=True, broken=["g++-aarch64-linux-gnu"])
     rc, out = f.test_sh("linux-arm64")
     problems = [f"exit {rc}"] if rc != 0 else []
     m = re.search(r"^==> \[linux-arm64\] not built here: .*g\+\+-aarch64-linux-gnu.* could not be installed: "
@@ -225,7 +262,7 @@ def case_arm64_group_broken(root):
 
 def main(argv):
     root = pathlib.Path(argv[1]).resolve()
-    cases = [case_index_fails_all_install, case_i386_group_broken, case_core_missing, case_nothing_missing]
+    cases = [case_index_fails_all_install, case_arm64_group_reason, case_core_missing, case_nothing_missing]
     if "--with-test-run" in argv:
         cases += [case_test_run, case_arm64_group_broken]
     failed = 0
